@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what building and testing Kordel needs on Debian 12 (run as root). Installs only
+# what is missing, so a second run costs a few seconds.
+set -euo pipefail
+packages=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev
+  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-x86-64
+  clang libclang-rt-14-dev
+  xvfb xauth
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,154 @@
+// PBX link: the one protocol object through which the program talks to the PBX.
+//
+// PbxLink owns the SerialPort, knows the byte protocol of the ORVANEX PBXs (handshake,
+// masking, checksums, identification, unit selection, buffer status, call records, line
+// states) and keeps what it learned: the PBX identity (model, softwareVersion, serialNumber,
+// bufferCapacity, recordsInBuffer, clock) and the protocol parameters maskKey, timeStep,
+// isComplex and extraUnits. It also carries the Settings, the two title lines of the data file
+// and the real-time snapshot.
+//
+// Results are integers (named below); only the serial port throws (ECommError), and each
+// operation says whether it catches it.
+//
+// Threads: no lock. The windows run one link operation at a time; during a read only the
+// reader thread uses the link, and the GUI thread only writes stopRequested/continuousMode.
+//
+// May use: link/, files/ (settings, data file), realtime/ (the snapshot walk).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "files/settings.h"
+#include "link/call_record.h"
+#include "link/coding.h"
+#include "link/serial_port.h"
+
+namespace kordel {
+
+// Protocol bytes, host to PBX.
+inline constexpr std::uint8_t kHandshakeProbe = 0x00;    // sent five times; the PBX echoes 0x00
+inline constexpr std::uint8_t kIdentifyRequest = 0x01;   // answered by the identification reply
+inline constexpr std::uint8_t kSelectUnitCommand = 0x84; // then 0x01, masked unit, checksum
+inline constexpr std::uint8_t kSelectUnitCount = 0x01;
+inline constexpr std::uint8_t kStatusRequest0 = 0x40;    // buffer status: 0x40 0x03, in clear
+inline constexpr std::uint8_t kStatusRequest1 = 0x03;
+inline constexpr std::uint8_t kFirstRecordRequest = 0x02;  // reply checksum verified
+inline constexpr std::uint8_t kNextRecordRequest = 0x03;   // takes the previous record; unverified
+inline constexpr std::uint8_t kLineStateCommand = 0xF0;    // subcommand 0x01, one data byte 0xFF
+inline constexpr std::uint8_t kLineStateSubcommand = 0x01;
+inline constexpr std::uint8_t kLineStateData = 0xFF;
+
+inline constexpr int kReplySize = 255;
+using ReplyBuffer = std::array<std::uint8_t, kReplySize>;
+
+inline constexpr int kMaxStateLines = 60;
+
+// Results. Callers compare with these names; the values are the program's fixed codes.
+inline constexpr int kOk = 1;
+// openPort
+inline constexpr int kPortFailed = -1;
+inline constexpr int kPortAlreadyOpen = -2;
+// handshake, handshakeAttempt, queryStatus, queryLineStates
+inline constexpr int kNoHandshake = -1;
+// queryStatus
+inline constexpr int kNoIdentification = -2;  // no identification reply, or no second handshake
+inline constexpr int kUnsupportedModel = -3;
+inline constexpr int kStatusChecksum = -5;    // a unit's status failed its checksum 11 times
+// selectUnit
+inline constexpr int kUnitNotAcknowledged = -5;
+// exchange
+inline constexpr int kExchangeFailed = -1;       // a port error, or a PBX that stopped sending
+inline constexpr int kExchangeNoHandshake = -2;
+// readRecords
+inline constexpr int kReadBufferEmpty = 2;
+inline constexpr int kReadStopped = 3;
+inline constexpr int kReadFailed = -1;
+inline constexpr int kReadPortError = -2;
+// queryLineStates
+inline constexpr int kLineStatePortError = -2;
+// appendDataLine, appendTitleLines
+inline constexpr int kAppendException = -1;
+inline constexpr int kAppendNotWritten = -2;  // the data file could not be opened: line lost
+
+class PbxLink {
+ public:
+  // Builds the link with a new closed port and default settings for `startDirectory` (the
+  // current directory when empty), then runs loadOutputConfig.
+  explicit PbxLink(const std::string& startDirectory = std::string());
+  ~PbxLink();  // closes the port
+  PbxLink(const PbxLink&) = delete;
+  PbxLink& operator=(const PbxLink&) = delete;
+
+  // --- serial protocol (pbx_link.cpp) ---
+  // kOk opened and purged; kPortAlreadyOpen (nothing done); kPortFailed (ECommError caught).
+  int openPort(const std::string& portName);
+  // Five probes, each echoed by 0x00. kOk or kNoHandshake. ECommError passes.
+  int handshakeAttempt();
+  // Up to eleven attempts 300 ms apart (about 8.5 s when nothing answers). ECommError passes.
+  int handshake();
+  // kOk or kUnitNotAcknowledged after eleven tries. ECommError passes.
+  int selectUnit(int unit);
+  // Identification and buffer status of every unit. kOk, kNoHandshake, kNoIdentification,
+  // kUnsupportedModel, kStatusChecksum. ECommError passes.
+  int queryStatus();
+  // One masked request/reply. On kOk `reply` holds `replyLength` unmasked bytes
+  // (replyLength -1 when no length byte came). kExchangeNoHandshake when three handshakes
+  // failed; kExchangeFailed on a port error or when a verified reply's checksum re-reads
+  // find the PBX silent. Never throws ECommError. Never touches bytes outside `reply`.
+  int exchange(std::uint8_t command, bool verify, bool withPayload, const std::uint8_t* data,
+               int count, std::uint8_t subcommand, ReplyBuffer& reply, int& replyLength);
+
+  // --- call records (record_reader.cpp) ---
+  // Empties the buffer of every unit into recordHandler. kOk, kReadBufferEmpty, kReadStopped,
+  // kReadFailed, kReadPortError. Port errors after the first handshake leave as ECommError.
+  int readRecords();
+  DecodeContext decodeContext() const;
+
+  // --- configuration files (files/, settings.h) ---
+  int loadOutputConfig();
+  int loadPortConfig();
+  int savePortConfig(const std::string& portName, bool titleEnabled);
+  int saveOutputConfig(const std::string& dataFileName, const std::string& realTimeLogName);
+
+  // --- data file (files/data_file.h) ---
+  // Sets headerLine (from the PBX date and time) and columnTitleLine.
+  void buildTitleLines(const PbxClock& pbxTime);
+  // Append to settings.dataFileName: kOk, kAppendNotWritten, kAppendException.
+  int appendTitleLines();
+  int appendDataLine(const std::string& line);
+
+  // --- real-time line states (realtime/) ---
+  // kOk (snapshot new, or unchanged when the exchange failed), kNoHandshake,
+  // kLineStatePortError.
+  int queryLineStates();
+
+  // Fields, in the protocol's terms.
+  bool isComplex = false;
+  int extraUnits = 0;
+  std::shared_ptr<SerialPort> port;
+  std::atomic<int> rejectedCount{0};
+  std::string softwareVersion;
+  std::string serialNumber;
+  std::string model;
+  std::uint8_t maskKey = 0;
+  int timeStep = 6;
+  std::atomic<int> recordsInBuffer{0};
+  int bufferCapacity = 100;
+  PbxClock clock;
+  std::function<void(const CallRecord&)> recordHandler;
+  std::atomic<bool> stopRequested{false};
+  std::atomic<bool> continuousMode{false};
+
+  Settings settings;
+  std::string headerLine;
+  std::string columnTitleLine;
+  std::array<std::string, kMaxStateLines> stateLines;
+  unsigned stateLineCount = 0;
+};
+
+}  // namespace kordel

@@ -1,0 +1,123 @@
+// PBX link, lowest layer: the serial byte channel to the PBX.
+//
+// One COM device, opened with the line settings the PBX needs (19200 baud, 8 data bits, no
+// parity, 2 stop bits, DTR on, RTS off), read and written one byte at a time. The protocol
+// layers above use only open, close, purgeInput, writeByte, readByte and readByteWithin.
+// Everything platform-specific sits in serial_port_posix.cpp or serial_port_win32.cpp, picked
+// by the build. Every failure of an operating-system call is raised as ECommError.
+//
+// May use: the standard library only.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+namespace kordel {
+
+// Which step of the serial port failed. Codes 2 and 13 are not used.
+enum : std::uint8_t {
+  kCommSetBaudRate = 1,     // the device refused the line settings with a new baud rate
+  kCommSetStopBits = 3,     // ... with new stop bits
+  kCommSetParity = 4,       // ... with a new parity
+  kCommSetByteSize = 5,     // ... with a new byte size
+  kCommNameWhileOpen = 6,   // setDeviceName on an open port
+  kCommNotOpen = 7,         // purgeInput, writeByte or readByte on a closed port
+  kCommOpenFailed = 8,      // the device could not be opened
+  kCommWriteFailed = 9,     // writing a byte failed
+  kCommReadFailed = 10,     // reading a byte failed, or the other end hung up
+  kCommCloseFailed = 11,    // closing the device failed
+  kCommPurgeFailed = 12,    // discarding the received input failed
+  kCommGetStateFailed = 14, // the line settings could not be read at open
+  kCommSetStateFailed = 15, // the line settings could not be applied at open
+  kCommSetupFailed = 16,    // the driver queues could not be sized at open
+  kCommTimeoutsFailed = 17, // the time-outs could not be applied at open
+};
+
+// The exception of every failing serial port operation; copied by value.
+class ECommError : public std::exception {
+ public:
+  // Takes the operating system's last error number (errno or GetLastError) now.
+  explicit ECommError(std::uint8_t code);
+  ECommError(std::uint8_t code, std::uint32_t lastError) : code(code), lastError(lastError) {}
+  const char* what() const noexcept override;
+
+  std::uint8_t code;
+  std::uint32_t lastError;
+};
+
+// The device time-outs, in milliseconds (the Win32 COMMTIMEOUTS record).
+struct CommTimeouts {
+  std::uint32_t readIntervalTimeout = 0;
+  std::uint32_t readTotalTimeoutMultiplier = 0;
+  std::uint32_t readTotalTimeoutConstant = 0;
+  std::uint32_t writeTotalTimeoutMultiplier = 0;
+  std::uint32_t writeTotalTimeoutConstant = 0;
+};
+
+// The members of the line settings this program sets. Stop bits use the Win32 coding:
+// 0 = one, 1 = one and a half, 2 = two. Parity: 0 = none.
+struct LineSettings {
+  std::uint32_t baudRate = 9600;
+  std::uint8_t byteSize = 8;
+  std::uint8_t parity = 0;
+  std::uint8_t stopBits = 0;
+};
+
+// Milliseconds of a monotonic clock (stands in for GetTickCount; never wraps here).
+std::uint64_t tickCount();
+// Suspends the calling thread (Sleep).
+void pauseMs(int ms);
+
+// Maps a port name to the device path the POSIX backend opens: "COMn" is the path in the
+// environment variable KORDEL_COMn when that is set, else /dev/ttyS{n-1}; a name that begins
+// with "/" is a path as it stands. Any other name is returned unchanged (and will not open).
+std::string resolveDevicePath(const std::string& name);
+
+// REQUIRES: external synchronisation; the program runs one link operation at a time.
+class SerialPort {
+ public:
+  SerialPort();
+  ~SerialPort();  // closes the port when open
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // Raises kCommNameWhileOpen when the port is open (the old name stays).
+  void setDeviceName(const std::string& name);
+  // Each stores one member; on an open port it also applies the settings and, when the device
+  // refuses them, puts the old value back and raises its code (1, 5, 4, 3).
+  void setBaudRate(std::uint32_t value);
+  void setByteSize(std::uint8_t value);
+  void setParity(std::uint8_t value);
+  void setStopBits(std::uint8_t value);
+
+  // Opens the device at 19200 8N2 with 251 ms limits on each one-byte read and write.
+  // Does nothing when already open. Any failure leaves the port closed with no handle held.
+  void open(const std::string& name);
+  // Does nothing when closed. A failing close raises kCommCloseFailed and leaves isOpen true.
+  void close();
+  // Discards bytes received and not yet read.
+  void purgeInput();
+  // Writes exactly one byte; the count written is not examined.
+  void writeByte(std::uint8_t b);
+  // One byte 0..255, or -1 when none arrived within the device time-outs (about 251 ms).
+  int readByte();
+  // readByte; when nothing came, repeats it until a byte arrives or, after a try, the clock is
+  // strictly past the deadline taken after the first try. Returns the last result.
+  int readByteWithin(int ms);
+
+  bool isOpen = false;
+  CommTimeouts timeouts;
+  std::string deviceName = "COM1";
+  LineSettings lineSettings;
+
+  struct Native;  // the platform's handle and full line-settings record
+
+ private:
+  void applySetting(std::uint8_t code, LineSettings previous);
+
+  std::unique_ptr<Native> native_;
+};
+
+}  // namespace kordel
