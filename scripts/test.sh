@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test:
+#   1. the core (with the Win32 serial port) cross-compiled with mingw-w64,
+#   2. the threaded tests under ThreadSanitizer,
+#   3. the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (last, so the
+#      run ends with ctest's summary).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+jobs=$(nproc)
+
+echo "== Windows build of the core (mingw-w64)"
+cmake -S . -B build-mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DKORDEL_CORE_ONLY=ON >/dev/null
+cmake --build build-mingw -j "$jobs"
+
+if [ -f scripts/tsan.sh ]; then
+  echo "== Threaded tests under ThreadSanitizer"
+  bash scripts/tsan.sh
+fi
+
+echo "== Full suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DKORDEL_SANITIZE=address,undefined -DKORDEL_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+cd build-asan
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export QT_QPA_PLATFORM=offscreen
+ctest --output-on-failure -j "$jobs"

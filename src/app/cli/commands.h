@@ -1,0 +1,55 @@
+// kordel-cli: the commands of the command-line tool. Each returns the process exit status.
+// Texts go to the terminal in UTF-8; files are written in Windows-1251 like the window's.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kordel::cli {
+
+// Exit statuses shared by the commands.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitPortFailed = 3;      // the port cannot be opened
+inline constexpr int kExitNoAnswer = 4;        // the PBX does not answer / identification failed
+inline constexpr int kExitNoDataFile = 5;      // no data file chosen
+inline constexpr int kExitDataFileFailed = 6;  // the data file cannot be written
+inline constexpr int kExitReadFailed = 7;      // the read ended on a link failure
+inline constexpr int kExitFileFailed = 8;      // an input file cannot be read or a line does not convert
+inline constexpr int kExitWriteFailed = 9;     // a report or log cannot be written
+
+struct StatusOptions {
+  std::optional<std::string> port;
+};
+int runStatus(const StatusOptions& options);
+
+struct ReadOptions {
+  std::optional<std::string> port;
+  std::optional<std::string> dataFile;
+  std::optional<bool> titles;
+  bool continuous = false;
+};
+int runRead(const ReadOptions& options);
+
+struct MonitorOptions {
+  std::optional<std::string> port;
+  int interval = 10;
+  std::optional<std::string> logFile;
+  std::optional<int> count;
+};
+int runMonitor(const MonitorOptions& options);
+
+struct ReportOptions {
+  std::string dataFile;
+  std::optional<std::string> callsFile;
+  std::optional<std::string> linesFile;
+  std::optional<std::string> trunksFile;
+  std::optional<std::string> sortLines;   // hw | prg | out | in | total
+  std::optional<std::string> sortTrunks;  // trunk | out | in | total
+  std::optional<std::string> subscriber;
+  std::string by = "prg";                 // prg | hw
+  std::optional<std::string> prefix;
+};
+int runReport(const ReportOptions& options);
+
+}  // namespace kordel::cli
