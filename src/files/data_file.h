@@ -10,14 +10,16 @@ namespace kordel {
 
 // Results of appendLines.
 inline constexpr int kAppendOk = 1;
-inline constexpr int kAppendFailed = -2;   // the file could not be opened: nothing written
-inline constexpr int kAppendError = -1;    // an error while writing
+inline constexpr int kAppendFailed = -2;   // the file could not be opened or written: line lost
+inline constexpr int kAppendError = -1;    // an exception escaped
 
 // Appends each line followed by CR LF to `fileName` (Windows-1251 path), creating the file.
-// When the first open fails and the file exists and is readable, it tries once more.
+// When the first open fails and the file exists and is readable, it tries once more. A line that
+// could not be written completely (disk full, I/O error) makes the result kAppendFailed.
 int appendLines(const std::string& fileName, const std::vector<std::string>& lines);
 
-// Opens a Windows-1251 path with fopen (paths are converted for the file system).
+// A Windows-1251 path as the file system takes it (UTF-8 on POSIX), and back.
 std::string nativePath(const std::string& cp1251Path);
+std::string fromNativePath(const std::string& nativeName);
 
 }  // namespace kordel

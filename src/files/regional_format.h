@@ -8,7 +8,8 @@
 // Rule: when the locale for dates and times (LC_ALL, LC_TIME or LANG, in that order) names a
 // locale other than C or POSIX, the formats start from that locale's date and time formats;
 // otherwise from the Russian regional defaults, short date "dd.MM.yyyy" and long time
-// "H:mm:ss". The report window sets the long time format to "hh:mm:ss" when it loads a file.
+// "H:mm:ss". On Windows the formats start from the user's regional settings instead. The
+// report window sets the long time format to "hh:mm:ss" when it loads a file.
 //
 // REQUIRES: used from one thread (the GUI thread, or the command-line tool's main thread).
 #pragma once
@@ -29,7 +30,16 @@ RegionalFormats formatsFromEnvironment();
 
 inline constexpr const char* kReportLongTimeFormat = "hh:mm:ss";
 
+// Render the letters of `format` (date letters in formatDate, time letters in formatTime);
+// every other character is copied. A year is shown with at least four digits for yyyy.
 std::string formatDate(const std::string& format, int year, int month, int day);
 std::string formatTime(const std::string& format, int hour, int minute, int second);
+
+// A C-library date or time pattern (strftime conversions, as nl_langinfo gives them) in the
+// letters above: %d dd, %e d, %m MM, %y yy, %Y yyyy, %H HH, %k H, %I hh, %l h, %M mm, %S ss,
+// %D %F %T %R %r as their parts; %p is dropped (the letters have no 12-hour clock).
+// Returns an empty text when the pattern uses anything else (names of days or months, ...)
+// or has a literal letter or non-ASCII byte that the letters would misread.
+std::string translateStrftimePattern(const std::string& pattern);
 
 }  // namespace kordel

@@ -1,0 +1,64 @@
+// Windows: the real message boxes and file dialogs behind the Dialogs seam.
+#include "app/gui/dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace kordel::gui {
+namespace {
+
+// The program's message boxes carry no icon; the caption tells what kind of message it is.
+class QtDialogs final : public Dialogs {
+ public:
+  void message(QWidget* parent, const QString& text, const QString& caption) override {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+    box.exec();
+  }
+
+  MessageAnswer question(QWidget* parent, const QString& text, const QString& caption) override {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel,
+                    parent);
+    return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+  }
+
+  std::optional<QString> openFile(QWidget* parent, const FileDialogRequest& request) override {
+    QFileDialog dialog(parent, request.caption, request.directory);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // A data file is usually named before it exists: accept any name.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    return run(dialog, request);
+  }
+
+  std::optional<QString> saveFile(QWidget* parent, const FileDialogRequest& request) override {
+    QFileDialog dialog(parent, request.caption, request.directory);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // The callers ask their own overwrite question where one is wanted.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    return run(dialog, request);
+  }
+
+ private:
+  static std::optional<QString> run(QFileDialog& dialog, const FileDialogRequest& request) {
+    if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
+    if (!request.nameFilters.isEmpty()) dialog.setNameFilters(request.nameFilters);
+    if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
+    return chosen.front();
+  }
+};
+
+Dialogs* g_replacement = nullptr;
+
+}  // namespace
+
+Dialogs& dialogs() {
+  static QtDialogs real;
+  return g_replacement != nullptr ? *g_replacement : real;
+}
+
+void setDialogs(Dialogs* replacement) { g_replacement = replacement; }
+
+}  // namespace kordel::gui

@@ -1,0 +1,45 @@
+// Windows: the one seam through which every message box and file dialog of the program goes,
+// so that tests can answer them without a modal window.
+//
+// The program installs nothing and gets the real Qt dialogs; a test installs its own Dialogs
+// object with setDialogs() and answers each request in code.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class QWidget;
+
+namespace kordel::gui {
+
+// Answers of a message box.
+enum class MessageAnswer { Ok, Cancel };
+
+struct FileDialogRequest {
+  QString caption;
+  QString directory;        // initial folder
+  QString fileName;         // proposed name (may be a full path)
+  QString defaultSuffix;    // without the dot, e.g. "txt"
+  QStringList nameFilters;  // e.g. "Text files (*.txt)", "All files (*)"
+};
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // A modal box with no icon and an OK button only.
+  virtual void message(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // A modal box with no icon and OK and Cancel buttons.
+  virtual MessageAnswer question(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // Open and save dialogs: the chosen path, or nothing when the user cancelled. The open
+  // dialog accepts the name of a file that does not exist yet.
+  virtual std::optional<QString> openFile(QWidget* parent, const FileDialogRequest& request) = 0;
+  virtual std::optional<QString> saveFile(QWidget* parent, const FileDialogRequest& request) = 0;
+};
+
+// The dialogs in use: the real ones unless a test installed others.
+Dialogs& dialogs();
+// Installs `replacement` (not owned; nullptr restores the real dialogs).
+void setDialogs(Dialogs* replacement);
+
+}  // namespace kordel::gui
