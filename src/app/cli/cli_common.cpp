@@ -1,0 +1,85 @@
+#include "app/cli/cli_common.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include "app/cli/commands.h"
+#include "files/text_codec.h"
+
+namespace kordel::cli {
+namespace {
+
+std::atomic<PbxLink*> gLink{nullptr};
+volatile std::sig_atomic_t gStop = 0;
+
+extern "C" void onStopSignal(int) {
+  gStop = 1;
+  if (PbxLink* link = gLink.load()) {
+    link->stopRequested = true;
+    link->continuousMode = false;
+  }
+}
+
+}  // namespace
+
+void printError(const std::string& cp1251Text) {
+  std::fprintf(stderr, "%s\n", cp1251ToUtf8(cp1251Text).c_str());
+  std::fflush(stderr);
+}
+
+void printLine(const std::string& cp1251Text) {
+  std::fprintf(stdout, "%s\n", cp1251ToUtf8(cp1251Text).c_str());
+}
+
+std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& exitCode) {
+  auto link = std::make_shared<PbxLink>();
+  if (port) {
+    link->settings.portName = utf8ToCp1251(*port);
+    return link;
+  }
+  if (link->loadPortConfig() != kConfigOk) {
+    printError(ru("Исключение при открытии/чтении файла конфигурации."));
+    exitCode = kExitUsage;
+    return nullptr;
+  }
+  if (link->settings.firstRun) {
+    printError(ru("Это первый запуск программы Kordel(возможно были удалены файлы конфигурации). "
+                  "Выберите пункт \"Настройки\" и установите номер СОМ-порта (или укажите --port)."));
+    exitCode = kExitUsage;
+    return nullptr;
+  }
+  return link;
+}
+
+int connect(PbxLink& link) {
+  const int opened = link.openPort(link.settings.portName);
+  if (opened != kOk && opened != kPortAlreadyOpen) {
+    printError(ru("Ошибка при открытии СОМ-порта.") + " (" + link.settings.portName + ")");
+    return kExitPortFailed;
+  }
+  if (link.queryStatus() < 0) {
+    printError(ru("АТС не отвечает."));
+    return kExitNoAnswer;
+  }
+  return kExitOk;
+}
+
+void installStopHandlers(PbxLink* link) {
+  gLink = link;
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool stopSignalled() { return gStop != 0; }
+
+std::string clockText(const PbxClock& c) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%02d.%02d.%04d %02d:%02d:%02d", c.day, c.month, c.year,
+                c.hour, c.minute, c.second);
+  return buffer;
+}
+
+}  // namespace kordel::cli

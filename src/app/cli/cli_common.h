@@ -1,0 +1,35 @@
+// kordel-cli: what the commands share — opening the link as the window does, terminal text and
+// the stop request raised by SIGINT and SIGTERM.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "link/pbx_link.h"
+
+namespace kordel::cli {
+
+// Prints a Windows-1251 text as one UTF-8 line on stderr.
+void printError(const std::string& cp1251Text);
+// Prints a Windows-1251 text as one UTF-8 line on stdout.
+void printLine(const std::string& cp1251Text);
+
+// Builds the link in the current directory (its settings come from "KordelOut.cfg") and takes
+// the port from `port` (a UTF-8 name) or, without it, from "Kordel.cfg". Returns the link, or
+// nothing with a message printed and `exitCode` set.
+std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& exitCode);
+
+// Opens the port and identifies the PBX. Returns kExitOk, or prints the message and returns
+// kExitPortFailed or kExitNoAnswer.
+int connect(PbxLink& link);
+
+// From now on SIGINT and SIGTERM set `link`'s stopRequested and clear its continuousMode,
+// and stopRequested() reports them. `link` must outlive the handlers (until the process ends).
+void installStopHandlers(PbxLink* link);
+bool stopSignalled();
+
+// "dd.MM.yyyy hh:mm:ss" of a PBX clock.
+std::string clockText(const PbxClock& clock);
+
+}  // namespace kordel::cli
