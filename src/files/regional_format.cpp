@@ -24,6 +24,34 @@ std::size_t runLength(const std::string& format, std::size_t i) {
   return n;
 }
 
+// strftime conversions and their letters, padded and with the '-' flag.
+struct StrftimeConversion {
+  char conversion;
+  const char* padded;
+  const char* bare;
+};
+constexpr StrftimeConversion kStrftimeConversions[] = {
+    {'d', "dd", "d"},
+    {'e', "d", "d"},
+    {'m', "MM", "M"},
+    {'y', "yy", "yy"},
+    {'Y', "yyyy", "yyyy"},
+    {'H', "HH", "H"},
+    {'k', "H", "H"},
+    {'I', "hh", "h"},
+    {'l', "h", "h"},
+    {'M', "mm", "m"},
+    {'S', "ss", "s"},
+    {'D', "MM/dd/yy", "M/d/yy"},
+    {'F', "yyyy-MM-dd", "yyyy-M-d"},
+    {'T', "HH:mm:ss", "HH:mm:ss"},
+    {'R', "HH:mm", "HH:mm"},
+    {'r', "hh:mm:ss", "hh:mm:ss"},
+    {'n', " ", " "},
+    {'t', " ", " "},
+    {'%', "%", "%"},
+};
+
 }  // namespace
 
 RegionalFormats& regionalFormats() {
@@ -89,9 +117,8 @@ std::string translateStrftimePattern(const std::string& pattern) {
     if (++i >= pattern.size()) return std::string();
     // GNU flags and width: '-' drops the padding, the others keep the usual form.
     bool unpadded = false;
-    while (i < pattern.size() &&
-           (pattern[i] == '-' || pattern[i] == '_' || pattern[i] == '0' || pattern[i] == '^' ||
-            pattern[i] == '#')) {
+    while (i < pattern.size() && (pattern[i] == '-' || pattern[i] == '_' || pattern[i] == '0' ||
+                                  pattern[i] == '^' || pattern[i] == '#')) {
       if (pattern[i] == '-') unpadded = true;
       ++i;
     }
@@ -99,33 +126,14 @@ std::string translateStrftimePattern(const std::string& pattern) {
     // Alternative-era and alternative-digit modifiers change nothing for these conversions.
     if (i < pattern.size() && (pattern[i] == 'E' || pattern[i] == 'O')) ++i;
     if (i >= pattern.size()) return std::string();
-    auto two = [unpadded](const char* padded, const char* bare) {
-      return std::string(unpadded ? bare : padded);
-    };
-    switch (pattern[i]) {
-      case 'd': out += two("dd", "d"); break;
-      case 'e': out += "d"; break;
-      case 'm': out += two("MM", "M"); break;
-      case 'y': out += "yy"; break;
-      case 'Y': out += "yyyy"; break;
-      case 'H': out += two("HH", "H"); break;
-      case 'k': out += "H"; break;
-      case 'I': out += two("hh", "h"); break;
-      case 'l': out += "h"; break;
-      case 'M': out += two("mm", "m"); break;
-      case 'S': out += two("ss", "s"); break;
-      case 'D': out += "MM/dd/yy"; break;
-      case 'F': out += "yyyy-MM-dd"; break;
-      case 'T': out += "HH:mm:ss"; break;
-      case 'R': out += "HH:mm"; break;
-      case 'r': out += "hh:mm:ss"; break;
-      case 'p':
-      case 'P': break;
-      case 'n':
-      case 't': out += ' '; break;
-      case '%': out += '%'; break;
-      default: return std::string();
+    const char conversion = pattern[i];
+    if (conversion == 'p' || conversion == 'P') continue;  // the letters have no 12-hour clock
+    const StrftimeConversion* found = nullptr;
+    for (const StrftimeConversion& known : kStrftimeConversions) {
+      if (known.conversion == conversion) found = &known;
     }
+    if (found == nullptr) return std::string();
+    out += unpadded ? found->bare : found->padded;
   }
   // Dropping the morning/afternoon mark can leave blanks at either end.
   const std::size_t first = out.find_first_not_of(' ');

@@ -89,6 +89,12 @@ std::string utf8ToCp1251(std::string_view text) {
         cp = (cp << 6) | (c & 0x3F);
       }
     }
+    // Overlong forms, surrogates and code points past U+10FFFF are malformed too: an overlong
+    // "/" must never turn into a path separator.
+    if (ok && ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) ||
+               (extra == 3 && cp < 0x10000) || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)) {
+      ok = false;
+    }
     if (!ok) {
       out += '?';
       ++i;
