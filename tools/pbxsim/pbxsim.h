@@ -56,13 +56,13 @@ struct Record {
 
 // The fields of a call, to build a Record from.
 struct CallFields {
-  int year = 2024, month = 1, day = 1;      // start date (1980-01-01 or later)
-  int hour = 0, minute = 0, second = 0;     // start time
-  long durationSeconds = 0;                 // may exceed a day
-  int hardwareNumber = 0;                   // 0..65535
-  std::string programmed;                   // up to 4 digits 0-9; empty = none (bytes 8, 9 = 0)
-  std::uint8_t trunk = 0;                   // trunk byte as stored
-  std::string dialed;                       // digits 0-9 and * # P A T; empty = incoming call
+  int year = 2024, month = 1, day = 1;   // start date (1980-01-01 or later)
+  int hour = 0, minute = 0, second = 0;  // start time
+  long durationSeconds = 0;              // may exceed a day
+  int hardwareNumber = 0;                // 0..65535
+  std::string programmed;                // up to 4 digits 0-9; empty = none (bytes 8, 9 = 0)
+  std::uint8_t trunk = 0;                // trunk byte as stored
+  std::string dialed;                    // digits 0-9 and * # P A T; empty = incoming call
 };
 
 // Builds the record. Start time and duration are divided by `timeStepSeconds` (1..255),
@@ -94,9 +94,9 @@ int dayNumber(int year, int month, int day);
 struct ByteFault {
   enum class Kind { None, Drop, FlipBit, WrongByte, Delay };
   Kind kind = Kind::None;
-  int segment = 0;    // which segment; -1 = every segment
-  int position = 0;   // byte index within the segment
-  bool persistent = false;  // true: every segment from `segment` on; false: only once
+  int segment = 0;               // which segment; -1 = every segment
+  int position = 0;              // byte index within the segment
+  bool persistent = false;       // true: every segment from `segment` on; false: only once
   std::uint8_t flipMask = 0x01;  // FlipBit: XOR mask
   std::uint8_t value = 0x55;     // WrongByte: byte sent instead (a wrong echo at a probe)
   int delayMs = 700;             // Delay: pause before the byte
@@ -113,16 +113,16 @@ struct Faults {
   // After a corrupted checksum, send the data bytes and a correct checksum again (no
   // length byte), as a PBX that repeats a reply the host did not accept.
   bool resendAfterBadChecksum = false;
-  double dropEcho = 0;             // do not echo a handshake probe
-  double dropReply = 0;            // do not answer a request at all
-  double garbageBefore = 0;        // 1..4 random bytes before a reply
-  double truncateReply = 0;        // reply stops half-way
-  int silentAfter = -1;            // answer nothing (probes included) after N requests
-  int slowReplyMs = 0;             // pause before every reply (echoes included)
-  int hangupAfter = -1;            // close the pseudo-terminal after N requests
-  int comeBackAfterMs = -1;        // after such a hang-up, open a new one after this pause
-  bool burst16ms = false;          // release output on 16 ms ticks like a USB adapter
-  int byteDelayUs = 0;             // extra pause per output byte
+  double dropEcho = 0;       // do not echo a handshake probe
+  double dropReply = 0;      // do not answer a request at all
+  double garbageBefore = 0;  // 1..4 random bytes before a reply
+  double truncateReply = 0;  // reply stops half-way
+  int silentAfter = -1;      // answer nothing (probes included) after N requests
+  int slowReplyMs = 0;       // pause before every reply (echoes included)
+  int hangupAfter = -1;      // close the pseudo-terminal after N requests
+  int comeBackAfterMs = -1;  // after such a hang-up, open a new one after this pause
+  bool burst16ms = false;    // release output on 16 ms ticks like a USB adapter
+  int byteDelayUs = 0;       // extra pause per output byte
   ByteFault byteFault;
 };
 
@@ -153,36 +153,36 @@ std::vector<std::uint8_t> encodeLineGroups(const std::vector<LineGroup>& groups)
 // ---------------------------------------------------------------------------------------
 
 struct Unit {
-  int capacity = 100;               // buffer capacity reported by the status reply
-  std::deque<Record> records;       // oldest first; not yet taken by the host
-  int counterBase = 0;              // counter B before anything was taken
+  int capacity = 100;          // buffer capacity reported by the status reply
+  std::deque<Record> records;  // oldest first; not yet taken by the host
+  int counterBase = 0;         // counter B before anything was taken
   // Fixed counters A, B for the status reply instead of the live ones (A - B = records
   // left); lets a test report B > A.
   std::optional<std::pair<std::uint16_t, std::uint16_t>> fixedCounters;
 };
 
 struct Scenario {
-  int modelCode = 4;          // 2..8 (2: name in modelName; 3 "C"; 4 QTR160; 5 DL256;
-                              // 6 QTR400-1; 7 DL40; 8 DL72); other codes are sent as given
-  std::string modelName;      // up to 7 bytes, zero-padded ("2xB", "3xB", "DL256xx")
+  int modelCode = 4;      // 2..8 (2: name in modelName; 3 "C"; 4 QTR160; 5 DL256;
+                          // 6 QTR400-1; 7 DL40; 8 DL72); other codes are sent as given
+  std::string modelName;  // up to 7 bytes, zero-padded ("2xB", "3xB", "DL256xx")
   std::uint8_t maskKey = 0x5A;
-  int timeStepByte = 0;       // identification byte 13; 0 means 6 s
+  int timeStepByte = 0;  // identification byte 13; 0 means 6 s
   std::uint16_t serial = 12345;
-  std::uint8_t versionLead = 3;       // byte 7
+  std::uint8_t versionLead = 3;        // byte 7
   std::uint8_t versionNibbles = 0x25;  // byte 6
   // PBX clock at start; it runs in real time. -1 = the workstation's local time.
-  int clockDay = -1;          // days since 1 January 1980
-  int clockSecond = -1;       // seconds of the day
+  int clockDay = -1;                // days since 1 January 1980
+  int clockSecond = -1;             // seconds of the day
   std::vector<Unit> units{Unit{}};  // 1..3
-  bool lineSpeed = false;     // 19200 baud 8N2: ~573 us per byte both ways
-  int unitAckDelayMs = 8;     // the least time before a unit selection is acknowledged
+  bool lineSpeed = false;           // 19200 baud 8N2: ~573 us per byte both ways
+  int unitAckDelayMs = 8;           // the least time before a unit selection is acknowledged
   std::uint32_t seed = 1;
   double callsPerMinute = 0;  // new records arriving while running (from live calls)
   LineStateMode lineStateMode = LineStateMode::Live;
-  std::vector<LineGroup> lineGroups;       // Scripted
+  std::vector<LineGroup> lineGroups;         // Scripted
   std::vector<std::uint8_t> lineStateBytes;  // Payload / Wire
-  std::string linkPath;       // if set, a symlink to the current slave device
-  std::string takenLogPath;   // if set, every taken record is appended (flushed per line)
+  std::string linkPath;                      // if set, a symlink to the current slave device
+  std::string takenLogPath;  // if set, every taken record is appended (flushed per line)
   Faults faults;
 };
 
@@ -218,16 +218,16 @@ void writeRecordFile(const std::string& path, const std::vector<UnitRecord>& rec
 // ---------------------------------------------------------------------------------------
 
 struct Counters {
-  long probes = 0;            // 0x00
-  long identifications = 0;   // 0x01
-  long unitSelections = 0;    // 0x84 requests with a valid checksum
-  long statusRequests = 0;    // 0x40 0x03
+  long probes = 0;               // 0x00
+  long identifications = 0;      // 0x01
+  long unitSelections = 0;       // 0x84 requests with a valid checksum
+  long statusRequests = 0;       // 0x40 0x03
   long firstRecordRequests = 0;  // 0x02
   long nextRecordRequests = 0;   // 0x03
   long lineStateRequests = 0;    // 0xF0 requests with a valid checksum
-  long requests = 0;          // all of the above except probes
-  long ignoredBytes = 0;      // bytes that started or broke no known request
-  long recordsLost = 0;       // live records dropped because the unit was full
+  long requests = 0;             // all of the above except probes
+  long ignoredBytes = 0;         // bytes that started or broke no known request
+  long recordsLost = 0;          // live records dropped because the unit was full
 };
 
 // Thread-safe: every member may be called from any thread while the simulator runs.
@@ -257,7 +257,7 @@ class Simulator {
   std::vector<Record> takenRecords() const;          // all units, in the order taken
   std::vector<Record> takenRecords(int unit) const;  // one unit
   std::vector<UnitRecord> takenWithUnits() const;
-  std::vector<Record> sentRecords() const;  // every record reply with data, in order
+  std::vector<Record> sentRecords() const;             // every record reply with data, in order
   std::vector<Record> pendingRecords(int unit) const;  // still in the buffer
   // Waits until at least n records were taken; false on time-out.
   bool waitForTaken(std::size_t n, std::chrono::milliseconds timeout) const;

@@ -16,13 +16,20 @@ namespace {
 int nibbleCode(char c) {
   if (c >= '1' && c <= '9') return c - '0';
   switch (c) {
-    case '0': return 0xA;
-    case '*': return 0xB;
-    case '#': return 0xC;
-    case 'P': return 0xD;
-    case 'A': return 0xE;
-    case 'T': return 0xF;
-    default: return -1;
+    case '0':
+      return 0xA;
+    case '*':
+      return 0xB;
+    case '#':
+      return 0xC;
+    case 'P':
+      return 0xD;
+    case 'A':
+      return 0xE;
+    case 'T':
+      return 0xF;
+    default:
+      return -1;
   }
 }
 
@@ -71,7 +78,8 @@ Family familyOf(const std::string& model) {
 std::string randomDigits(Rng& rng, int count, const char* alphabet) {
   const std::string a(alphabet);
   std::string s;
-  for (int i = 0; i < count; ++i) s += a[static_cast<std::size_t>(rng.range(0, static_cast<long>(a.size()) - 1))];
+  for (int i = 0; i < count; ++i)
+    s += a[static_cast<std::size_t>(rng.range(0, static_cast<long>(a.size()) - 1))];
   return s;
 }
 
@@ -192,13 +200,20 @@ std::string modelText(const Scenario& s) {
       if (name.starts_with("DL2")) return name.substr(0, 5);
       return name;
     }
-    case 3: return "C";
-    case 4: return "QTR160";
-    case 5: return "DL256";
-    case 6: return "QTR400-1";
-    case 7: return "DL40";
-    case 8: return "DL72";
-    default: return "";
+    case 3:
+      return "C";
+    case 4:
+      return "QTR160";
+    case 5:
+      return "DL256";
+    case 6:
+      return "QTR400-1";
+    case 7:
+      return "DL40";
+    case 8:
+      return "DL72";
+    default:
+      return "";
   }
 }
 
@@ -251,13 +266,21 @@ std::vector<Record> generateRecords(const Scenario& scenario, int count, std::ui
       f.programmed = randomDigits(rng, static_cast<int>(rng.range(2, 4)), "0123456789");
 
     switch (family) {
-      case Family::Qtr: f.trunk = static_cast<std::uint8_t>(rng.range(1, 16)); break;
-      case Family::Dl40: f.trunk = static_cast<std::uint8_t>(rng.range(1, 4)); break;
-      case Family::Dl72: f.trunk = static_cast<std::uint8_t>(rng.range(1, 8)); break;
+      case Family::Qtr:
+        f.trunk = static_cast<std::uint8_t>(rng.range(1, 16));
+        break;
+      case Family::Dl40:
+        f.trunk = static_cast<std::uint8_t>(rng.range(1, 4));
+        break;
+      case Family::Dl72:
+        f.trunk = static_cast<std::uint8_t>(rng.range(1, 8));
+        break;
       case Family::Dl256:
         f.trunk = static_cast<std::uint8_t>(rng.range(0, 2) << 6 | rng.range(1, 24));
         break;
-      case Family::Other: f.trunk = static_cast<std::uint8_t>(rng.range(0, 16)); break;
+      case Family::Other:
+        f.trunk = static_cast<std::uint8_t>(rng.range(0, 16));
+        break;
     }
 
     if (!rng.chance(0.3)) {  // outgoing call: dialed digits

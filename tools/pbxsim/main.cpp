@@ -1,0 +1,248 @@
+// pbxsim: runs a simulated ORVANEX PBX on a pseudo-terminal until SIGINT or SIGTERM.
+// The first line on stdout is the device path to open as the serial port.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+
+#include "pbxsim.h"
+
+namespace {
+
+std::vector<std::uint8_t> parseHexBytes(const std::string& text) {
+  if (text.empty()) return {};
+  auto r = pbxsim::Record::fromHex(text);
+  if (!r) throw CLI::ValidationError("hex bytes", "bad hex byte list: " + text);
+  return r->bytes;
+}
+
+// "44:5:2,46:3:1;44:17:0" -> groups separated by ';', entries by ',', kind:index:state in hex
+// for the kind and decimal for index and state.
+std::vector<pbxsim::LineGroup> parseGroups(const std::string& text) {
+  std::vector<pbxsim::LineGroup> groups;
+  std::stringstream gs(text);
+  std::string g;
+  while (std::getline(gs, g, ';')) {
+    pbxsim::LineGroup group;
+    std::stringstream es(g);
+    std::string e;
+    while (std::getline(es, e, ',')) {
+      if (e.empty()) continue;
+      unsigned kind = 0, index = 0, state = 0;
+      if (std::sscanf(e.c_str(), "%x:%u:%u", &kind, &index, &state) != 3 || kind > 255 ||
+          index > 255 || state > 255)
+        throw CLI::ValidationError("--line-groups", "bad entry: " + e);
+      group.push_back({static_cast<std::uint8_t>(kind), static_cast<std::uint8_t>(index),
+                       static_cast<std::uint8_t>(state)});
+    }
+    groups.push_back(std::move(group));
+  }
+  return groups;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "pbxsim - a simulated ORVANEX PBX on a pseudo-terminal.\n"
+      "Prints the serial device path on the first line of stdout and answers the handshake,\n"
+      "identification, unit selection, buffer status, first/next record and line state\n"
+      "requests until SIGINT or SIGTERM. Record files hold one record per line as hex bytes\n"
+      "(\"1F 2A 00 ...\"), optionally prefixed with \"@1 \" or \"@2 \" for units 1 and 2."};
+
+  pbxsim::Scenario sc;
+  pbxsim::Faults& f = sc.faults;
+  int units = 1, capacity = 100, records = 0, counterBase = 0;
+  std::vector<int> fixedCounters;
+  std::string recordFile, writeRecords, clockText, lineGroups, linePayload, lineWire;
+  std::string lineMode = "live", byteFaultKind = "none";
+  int key = sc.maskKey, versionLead = sc.versionLead, versionNibbles = sc.versionNibbles;
+  int serial = sc.serial;
+
+  app.add_option("--model", sc.modelCode,
+                 "model code sent at identification: 2 = name in --model-name, 3 = C, "
+                 "4 = QTR160, 5 = DL256, 6 = QTR400-1, 7 = DL40, 8 = DL72 (others are sent as "
+                 "given)")
+      ->capture_default_str();
+  app.add_option("--model-name", sc.modelName,
+                 "model name text for code 2, up to 7 bytes (e.g. 2xB, 3xB, DL256xx)");
+  app.add_option("--key", key, "masking key byte (0..255, 0x.. accepted)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 255));
+  app.add_option("--time-step", sc.timeStepByte,
+                 "identification byte 13: seconds per PBX time unit (0 means 6)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 255));
+  app.add_option("--serial", serial, "serial number (0..65535)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--version-lead", versionLead, "software version leading number (byte 7)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 255));
+  app.add_option("--version-nibbles", versionNibbles,
+                 "software version nibbles (byte 6), e.g. 0x25 for x2,5")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 255));
+  app.add_option("--clock", clockText,
+                 "PBX clock at start, \"YYYY-MM-DD HH:MM:SS\" (default: local time); it runs");
+  app.add_option("--units", units, "number of units (3 for a complex \"3xB\")")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 3));
+  app.add_option("--capacity", capacity, "buffer capacity of each unit")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--records", records, "random records generated into each unit at start")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 1000000));
+  app.add_option("--seed", sc.seed, "seed for records, live traffic and fault draws")
+      ->capture_default_str();
+  app.add_option("--record-file", recordFile,
+                 "load records from this file (after the generated ones)");
+  app.add_option("--write-records", writeRecords,
+                 "write the buffer contents at start to this record file");
+  app.add_option("--counter-base", counterBase, "status counter B before any record is taken")
+      ->capture_default_str();
+  app.add_option("--counters", fixedCounters,
+                 "fixed status counters A B for every unit (A - B = records left)")
+      ->expected(2);
+  app.add_option("--calls-per-minute", sc.callsPerMinute,
+                 "live calls that end as new records while running (0 = none)")
+      ->capture_default_str();
+  app.add_flag("--line-speed", sc.lineSpeed,
+               "emulate 19200 baud 8N2: about 573 us per byte in both directions");
+  app.add_option("--unit-ack-delay-ms", sc.unitAckDelayMs,
+                 "least pause before acknowledging a unit selection")
+      ->capture_default_str();
+  app.add_option("--line-state", lineMode,
+                 "line state replies: live (random connections), groups, payload, wire")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"live", "groups", "payload", "wire"}));
+  app.add_option("--line-groups", lineGroups,
+                 "groups for --line-state groups: \"44:5:2,46:3:1;44:17:0\" (kind in hex, "
+                 "index and state in decimal; ';' between groups)");
+  app.add_option("--line-payload", linePayload,
+                 "unmasked data for --line-state payload, hex bytes");
+  app.add_option("--line-wire", lineWire, "exact wire bytes for --line-state wire, hex bytes");
+  app.add_option("--link", sc.linkPath,
+                 "keep a symlink at this path pointing to the current device");
+  app.add_option("--taken", sc.takenLogPath,
+                 "append each taken record to this file as a record line, flushed (- = stdout)");
+
+  auto* faults = app.add_option_group("Faults", "misbehaviour on request");
+  faults->add_option("--first-checksum", f.firstRecordChecksum,
+                     "probability of a wrong checksum on a first-record reply");
+  faults->add_option("--next-checksum", f.nextRecordChecksum,
+                     "probability of a wrong checksum on a next-record reply");
+  faults->add_option("--status-checksum", f.statusChecksum,
+                     "probability of a wrong checksum on a buffer status reply");
+  faults->add_option("--line-state-checksum", f.lineStateChecksum,
+                     "probability of a wrong checksum on a line state reply");
+  faults->add_flag("--resend-after-bad-checksum", f.resendAfterBadChecksum,
+                   "after a wrong checksum, send the data and a right checksum again");
+  faults->add_option("--drop-echo", f.dropEcho, "probability of not echoing a probe");
+  faults->add_option("--drop-reply", f.dropReply, "probability of not answering a request");
+  faults->add_option("--garbage", f.garbageBefore,
+                     "probability of 1..4 random bytes before a reply");
+  faults->add_option("--truncate", f.truncateReply, "probability of a reply stopping half-way");
+  faults->add_option("--silent-after", f.silentAfter,
+                     "answer nothing after this many requests (probes not counted)");
+  faults->add_option("--slow-reply-ms", f.slowReplyMs, "pause before every reply and echo");
+  faults->add_option("--hangup-after", f.hangupAfter,
+                     "close the pseudo-terminal after this many requests");
+  faults->add_option("--come-back-after-ms", f.comeBackAfterMs,
+                     "after that hang-up, open a new pseudo-terminal after this pause (use "
+                     "--link to keep the path)");
+  faults->add_flag("--burst16ms", f.burst16ms, "release output on 16 ms ticks");
+  faults->add_option("--byte-delay-us", f.byteDelayUs, "extra pause per output byte");
+  faults
+      ->add_option("--byte-fault", byteFaultKind,
+                   "fault at one output byte: none, drop, flip, wrong, delay")
+      ->check(CLI::IsMember({"none", "drop", "flip", "wrong", "delay"}));
+  faults->add_option("--byte-fault-segment", f.byteFault.segment,
+                     "segment = number of record replies sent before (-1 = every)");
+  faults->add_option("--byte-fault-position", f.byteFault.position,
+                     "byte index in the segment (segments restart after each record reply and "
+                     "unit selection acknowledgement; handshake echoes count)");
+  faults->add_flag("--byte-fault-persistent", f.byteFault.persistent,
+                   "hit the byte in every segment from --byte-fault-segment on");
+  faults->add_option("--byte-fault-value", f.byteFault.value, "byte sent by the wrong fault");
+  faults->add_option("--byte-fault-mask", f.byteFault.flipMask, "XOR mask of the flip fault");
+  faults->add_option("--byte-fault-delay-ms", f.byteFault.delayMs, "pause of the delay fault");
+
+  CLI11_PARSE(app, argc, argv);
+
+  sc.maskKey = static_cast<std::uint8_t>(key);
+  sc.serial = static_cast<std::uint16_t>(serial);
+  sc.versionLead = static_cast<std::uint8_t>(versionLead);
+  sc.versionNibbles = static_cast<std::uint8_t>(versionNibbles);
+  if (sc.takenLogPath == "-") sc.takenLogPath = "/dev/stdout";
+  using K = pbxsim::ByteFault::Kind;
+  f.byteFault.kind = byteFaultKind == "drop"    ? K::Drop
+                     : byteFaultKind == "flip"  ? K::FlipBit
+                     : byteFaultKind == "wrong" ? K::WrongByte
+                     : byteFaultKind == "delay" ? K::Delay
+                                                : K::None;
+  try {
+    if (!clockText.empty()) {
+      int y, mo, d, h, mi, s;
+      if (std::sscanf(clockText.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6 ||
+          y < 1980)
+        throw std::runtime_error("bad --clock: " + clockText);
+      sc.clockDay = pbxsim::dayNumber(y, mo, d);
+      sc.clockSecond = h * 3600 + mi * 60 + s;
+    }
+    sc.units.assign(static_cast<std::size_t>(units), pbxsim::Unit{});
+    for (int u = 0; u < units; ++u) {
+      auto& unit = sc.units[static_cast<std::size_t>(u)];
+      unit.capacity = capacity;
+      unit.counterBase = counterBase;
+      if (fixedCounters.size() == 2)
+        unit.fixedCounters = {static_cast<std::uint16_t>(fixedCounters[0]),
+                              static_cast<std::uint16_t>(fixedCounters[1])};
+      for (auto& r : pbxsim::generateRecords(sc, records, sc.seed + static_cast<unsigned>(u)))
+        unit.records.push_back(std::move(r));
+    }
+    if (!recordFile.empty()) {
+      for (auto& ur : pbxsim::loadRecordFile(recordFile)) {
+        if (ur.unit >= units)
+          throw std::runtime_error("record file names unit " + std::to_string(ur.unit));
+        sc.units[static_cast<std::size_t>(ur.unit)].records.push_back(std::move(ur.record));
+      }
+    }
+    if (!writeRecords.empty()) {
+      std::vector<pbxsim::UnitRecord> all;
+      for (int u = 0; u < units; ++u)
+        for (const auto& r : sc.units[static_cast<std::size_t>(u)].records) all.push_back({u, r});
+      pbxsim::writeRecordFile(writeRecords, all);
+    }
+    if (lineMode == "groups") {
+      sc.lineStateMode = pbxsim::LineStateMode::Scripted;
+      sc.lineGroups = parseGroups(lineGroups);
+    } else if (lineMode == "payload") {
+      sc.lineStateMode = pbxsim::LineStateMode::Payload;
+      sc.lineStateBytes = parseHexBytes(linePayload);
+    } else if (lineMode == "wire") {
+      sc.lineStateMode = pbxsim::LineStateMode::Wire;
+      sc.lineStateBytes = parseHexBytes(lineWire);
+    }
+
+    // Signals are taken with sigwait on this thread; block them before any thread starts.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+    pbxsim::Simulator sim(sc);
+    std::cout << sim.start() << std::endl;
+    int sig = 0;
+    sigwait(&set, &sig);
+    sim.stop();
+  } catch (const std::exception& e) {
+    std::cerr << "pbxsim: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
