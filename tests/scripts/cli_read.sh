@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# kordel-cli read against the pbxsim program: every record the PBX hands over reaches the data
+# file exactly once and in order, reads append, and the failures are reported.
+# Arguments: the kordel-cli and pbxsim programs.
+set -u
+CLI=$1
+SIM=$2
+WORK=$(mktemp -d)
+SIM_PID=
+cleanup() {
+  if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+start_sim() {
+  if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; fi
+  rm -f "$WORK/pbx" "$WORK/taken.txt"
+  "$SIM" --link "$WORK/pbx" --taken "$WORK/taken.txt" "$@" >/dev/null 2>&1 &
+  SIM_PID=$!
+  for _ in $(seq 100); do [ -e "$WORK/pbx" ] && return 0; sleep 0.05; done
+  fail "the simulator did not start"
+}
+
+# Hardware numbers of the taken records that are calls (the empty-slot pattern is refused).
+taken_hw() { awk '$1 != "0F" || $2 != "FF" { print strtonum("0x" $7) + 256 * strtonum("0x" $8) }' "$WORK/taken.txt"; }
+# Hardware numbers of the call-record lines of the data file (title lines begin with a space).
+file_hw() { LC_ALL=C awk '/^[0-9]/ { s = substr($0, 34); sub(/\(.*/, "", s); print s + 0 }' "$1"; }
+
+cd "$WORK" || exit 1
+
+# 1. A DL256 complex of three units with 120 records each, with title lines.
+start_sim --model 2 --model-name 3xB --units 3 --records 120 --seed 7
+"$CLI" read --port "$WORK/pbx" --data "$WORK/calls.txt" --titles >out.txt 2>err.txt
+rc=$?
+[ $rc -eq 0 ] || fail "read exited with $rc: $(cat err.txt)"
+[ "$(wc -l <taken.txt)" -eq 360 ] || fail "the PBX handed over $(wc -l <taken.txt) records, not 360"
+taken_hw >want.txt
+file_hw calls.txt >got.txt
+cmp -s want.txt got.txt || fail "data file differs from the records taken: $(diff want.txt got.txt | head)"
+head -c 7 calls.txt | cmp -s - <(printf '       ') || fail "no header line first"
+[ "$(grep -c $'\r$' calls.txt)" -eq "$(wc -l <calls.txt)" ] || fail "a line without CR LF"
+[ "$(wc -l <calls.txt)" -eq $((2 + $(wc -l <want.txt))) ] || fail "unexpected lines in the data file"
+
+# 2. A second read appends; an empty buffer adds only the title lines.
+before=$(wc -l <calls.txt)
+"$CLI" read --port "$WORK/pbx" --data "$WORK/calls.txt" --no-titles >/dev/null 2>err.txt
+rc=$?
+[ $rc -eq 0 ] || fail "empty read exited with $rc: $(cat err.txt)"
+[ "$(wc -l <calls.txt)" -eq "$before" ] || fail "an empty read changed the data file"
+
+# 3. A data file that cannot be written stops the read at once: the record stays in the PBX.
+start_sim --model 4 --records 20 --seed 3
+"$CLI" read --port "$WORK/pbx" --data "$WORK/missing/calls.txt" --no-titles >out.txt 2>err.txt
+rc=$?
+[ $rc -eq 6 ] || fail "unwritable data file gave exit $rc"
+grep -q 'Не удалось записать строку в файл данных' err.txt || fail "no message: $(cat err.txt)"
+[ "$(wc -l <out.txt)" -eq 1 ] || fail "the unsaved line was not shown exactly once"
+[ ! -s taken.txt ] || fail "a record was taken from the PBX although it could not be saved"
+"$CLI" read --port "$WORK/pbx" --data "$WORK/calls2.txt" --no-titles >/dev/null 2>err.txt \
+  || fail "the read after the failure did not succeed: $(cat err.txt)"
+[ "$(wc -l <taken.txt)" -eq 20 ] || fail "not every record was taken on the second read"
+taken_hw >want.txt
+file_hw calls2.txt >got.txt
+cmp -s want.txt got.txt || fail "records lost or doubled after a failed write"
+
+# 4. SIGTERM stops a continuous read between records; nothing taken is missing from the file.
+start_sim --model 4 --records 40 --seed 5 --line-speed
+"$CLI" read --port "$WORK/pbx" --data "$WORK/calls3.txt" --no-titles --continuous >/dev/null 2>err.txt &
+pid=$!
+sleep 1.5
+kill -TERM $pid
+for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.05; done
+kill -0 $pid 2>/dev/null && { kill -KILL $pid; fail "SIGTERM did not stop the read within 5 s"; }
+wait $pid
+rc=$?
+[ $rc -eq 0 ] || fail "stopped read exited with $rc: $(cat err.txt)"
+taken_hw >want.txt
+file_hw calls3.txt >got.txt
+# The last line may be a record delivered but not yet taken when the stop came.
+head -n "$(wc -l <want.txt)" got.txt | cmp -s want.txt - || fail "taken records missing after a stop"
+[ "$(wc -l <got.txt)" -le $(($(wc -l <want.txt) + 1)) ] || fail "extra lines after a stop"
+
+# 5. No data file, and a port that cannot be opened.
+printf 'TARIF_FNAME=\r\nREALTIME_FNAME=\r\nAUTO=' >KordelOut.cfg
+"$CLI" read --port "$WORK/pbx" >/dev/null 2>err.txt
+rc=$?
+[ $rc -eq 5 ] || fail "no data file gave exit $rc"
+"$CLI" read --port "$WORK/none" --data x.txt >/dev/null 2>err.txt
+rc=$?
+[ $rc -eq 3 ] || fail "missing port gave exit $rc"
+grep -q 'Ошибка при открытии СОМ-порта.' err.txt || fail "no port message"
+
+echo "cli_read: ok"
