@@ -97,9 +97,12 @@ class PbxLink {
   // kUnsupportedModel, kStatusChecksum. ECommError passes.
   int queryStatus();
   // One masked request/reply. On kOk `reply` holds `replyLength` unmasked bytes
-  // (replyLength -1 when no length byte came). kExchangeNoHandshake when three handshakes
-  // failed; kExchangeFailed on a port error or when a verified reply's checksum re-reads
-  // find the PBX silent. Never throws ECommError. Never touches bytes outside `reply`.
+  // (replyLength -1 when no length byte came). With `verify`, a reply whose checksum does
+  // not match is read again from the line (same length, new checksum, no new request).
+  // kExchangeNoHandshake when three handshakes failed; kExchangeFailed on a port error, when
+  // a checksum re-read hears nothing at all from the PBX (every byte, and the checksum, timed
+  // out), or when 16 re-reads all failed their checksum. Never throws ECommError. Never
+  // touches bytes outside `reply`.
   int exchange(std::uint8_t command, bool verify, bool withPayload, const std::uint8_t* data,
                int count, std::uint8_t subcommand, ReplyBuffer& reply, int& replyLength);
 

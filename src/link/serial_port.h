@@ -95,7 +95,9 @@ class SerialPort {
   // Opens the device at 19200 8N2 with 251 ms limits on each one-byte read and write.
   // Does nothing when already open. Any failure leaves the port closed with no handle held.
   void open(const std::string& name);
-  // Does nothing when closed. A failing close raises kCommCloseFailed and leaves isOpen true.
+  // Does nothing when closed. A failing close raises kCommCloseFailed; on Windows the handle is
+  // then kept and isOpen stays true, on POSIX the descriptor is released by the failed call
+  // itself, so the port counts as closed.
   void close();
   // Discards bytes received and not yet read.
   void purgeInput();

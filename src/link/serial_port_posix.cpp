@@ -64,18 +64,41 @@ constexpr int kTransferLimitMs = 251;
 
 bool speedFor(std::uint32_t baud, speed_t& speed) {
   switch (baud) {
-    case 110: speed = B110; return true;
-    case 300: speed = B300; return true;
-    case 600: speed = B600; return true;
-    case 1200: speed = B1200; return true;
-    case 2400: speed = B2400; return true;
-    case 4800: speed = B4800; return true;
-    case 9600: speed = B9600; return true;
-    case 19200: speed = B19200; return true;
-    case 38400: speed = B38400; return true;
-    case 57600: speed = B57600; return true;
-    case 115200: speed = B115200; return true;
-    default: return false;
+    case 110:
+      speed = B110;
+      return true;
+    case 300:
+      speed = B300;
+      return true;
+    case 600:
+      speed = B600;
+      return true;
+    case 1200:
+      speed = B1200;
+      return true;
+    case 2400:
+      speed = B2400;
+      return true;
+    case 4800:
+      speed = B4800;
+      return true;
+    case 9600:
+      speed = B9600;
+      return true;
+    case 19200:
+      speed = B19200;
+      return true;
+    case 38400:
+      speed = B38400;
+      return true;
+    case 57600:
+      speed = B57600;
+      return true;
+    case 115200:
+      speed = B115200;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -95,25 +118,46 @@ bool composeState(const LineSettings& line, termios& t) {
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
   switch (line.byteSize) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    case 8: t.c_cflag |= CS8; break;
-    default: errno = EINVAL; return false;
+    case 5:
+      t.c_cflag |= CS5;
+      break;
+    case 6:
+      t.c_cflag |= CS6;
+      break;
+    case 7:
+      t.c_cflag |= CS7;
+      break;
+    case 8:
+      t.c_cflag |= CS8;
+      break;
+    default:
+      errno = EINVAL;
+      return false;
   }
   t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
 #ifdef CMSPAR
   t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
 #endif
   switch (line.parity) {  // Win32 coding: 0 none, 1 odd, 2 even, 3 mark, 4 space
-    case 0: break;
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
+    case 0:
+      break;
+    case 1:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case 2:
+      t.c_cflag |= PARENB;
+      break;
 #ifdef CMSPAR
-    case 3: t.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;
+    case 3:
+      t.c_cflag |= PARENB | PARODD | CMSPAR;
+      break;
+    case 4:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;
 #endif
-    default: errno = EINVAL; return false;
+    default:
+      errno = EINVAL;
+      return false;
   }
   // Win32 coding: 0 one stop bit, 1 one and a half, 2 two. Termios knows only one or two;
   // the half is rounded up, as the UARTs do for 5-bit bytes.
@@ -224,12 +268,12 @@ void SerialPort::close() {
 }
 
 void SerialPort::purgeInput() {
-  if (!isOpen) throw ECommError(kCommNotOpen, 0);
+  if (!isOpen) throw ECommError(kCommNotOpen);
   if (tcflush(native_->fd, TCIFLUSH) != 0) throw ECommError(kCommPurgeFailed);
 }
 
 void SerialPort::writeByte(std::uint8_t b) {
-  if (!isOpen) throw ECommError(kCommNotOpen, 0);
+  if (!isOpen) throw ECommError(kCommNotOpen);
   const std::uint64_t deadline = tickCount() + kTransferLimitMs;
   for (;;) {
     const ssize_t n = ::write(native_->fd, &b, 1);
@@ -250,14 +294,18 @@ void SerialPort::writeByte(std::uint8_t b) {
 }
 
 int SerialPort::readByte() {
-  if (!isOpen) throw ECommError(kCommNotOpen, 0);
+  if (!isOpen) throw ECommError(kCommNotOpen);
   const std::uint64_t deadline = tickCount() + kTransferLimitMs;
+  bool signalled = false;  // poll reported input or a hang-up before this read
   for (;;) {
     std::uint8_t b = 0;
     const ssize_t n = ::read(native_->fd, &b, 1);
     if (n == 1) return b;
-    if (n == 0) throw ECommError(kCommReadFailed, EIO);  // end of file: the other end hung up
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    if (n == 0) {
+      // With VMIN = VTIME = 0 an empty queue reads as 0 bytes; after poll has signalled the
+      // descriptor, 0 bytes is the end of the line: the other end hung up.
+      if (signalled) throw ECommError(kCommReadFailed, EIO);
+    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
       throw ECommError(kCommReadFailed);
     }
     const int left = millisecondsLeft(deadline);
@@ -269,6 +317,7 @@ int SerialPort::readByte() {
       throw ECommError(kCommReadFailed);
     }
     if (r == 0) return -1;
+    signalled = true;
     // POLLIN goes to read above; a hang-up without data makes that read fail with EIO.
     if ((p.revents & POLLIN) == 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
       throw ECommError(kCommReadFailed, EIO);
