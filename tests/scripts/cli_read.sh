@@ -24,7 +24,11 @@ start_sim() {
 }
 
 # Hardware numbers of the taken records that are calls (the empty-slot pattern is refused).
-taken_hw() { awk '$1 != "0F" || $2 != "FF" { print strtonum("0x" $7) + 256 * strtonum("0x" $8) }' "$WORK/taken.txt"; }
+taken_hw() {
+  awk 'function hex(s,  i, n) { n = 0; for (i = 1; i <= length(s); i++) n = n * 16 + index("0123456789ABCDEF", substr(s, i, 1)) - 1; return n }
+       { o = ($1 ~ /^@/) ? 1 : 0 }   # records of units 1 and 2 carry "@<unit> " first
+       $(1 + o) != "0F" || $(2 + o) != "FF" { print hex($(7 + o)) + 256 * hex($(8 + o)) }' "$WORK/taken.txt"
+}
 # Hardware numbers of the call-record lines of the data file (title lines begin with a space).
 file_hw() { LC_ALL=C awk '/^[0-9]/ { s = substr($0, 34); sub(/\(.*/, "", s); print s + 0 }' "$1"; }
 
