@@ -151,6 +151,15 @@ struct Simulator::Impl {
   }
 
   // Sleeps until t; false when the simulator is stopping or hanging up meanwhile.
+  // sleepUntil, then a short spin: a timed wait wakes up tens of microseconds late, which
+  // would add up over the bytes of an emulated line.
+  bool waitPrecisely(Clock::time_point t) {
+    constexpr microseconds kSpin{200};
+    if (t - Clock::now() > kSpin && !sleepUntil(t - kSpin)) return false;
+    while (Clock::now() < t) std::this_thread::yield();
+    return true;
+  }
+
   bool sleepUntil(Clock::time_point t) {
     std::unique_lock lk(mu);
     cv.wait_until(lk, t, [&] { return stopping || hangupRequested; });
@@ -349,7 +358,13 @@ struct Simulator::Impl {
     }
     ++segPos;
     if (drop) return true;
-    auto t = std::max(Clock::now(), outputFree);
+    const auto now = Clock::now();
+    auto t = std::max(now, outputFree);
+    // A device on a real line starts sending the moment the request has arrived; the
+    // simulator's own wake-up latency must not count as wire time.
+    if (sc.lineSpeed && now - inputWireEnd < milliseconds(2)) {
+      t = std::max(outputFree, inputWireEnd);
+    }
     if (sc.lineSpeed) t += kByteTime;
     t += microseconds(f.byteDelayUs);
     if (f.burst16ms) {
@@ -357,7 +372,7 @@ struct Simulator::Impl {
       const long tick = 16000;
       t = started + microseconds((since + tick - 1) / tick * tick);
     }
-    if (t > Clock::now() && !sleepUntil(t)) return false;
+    if (!waitPrecisely(t)) return false;
     outputFree = t;
     writeRaw(b);
     return true;
