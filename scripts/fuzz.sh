@@ -3,7 +3,8 @@
 # and runs each for a set time.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET]     (default 60)
 # Corpora grow in .work/fuzz/<target>/, seeded from tests/fuzz/corpus/<target>/. A crash stops
-# the run with the crashing input saved in .work/fuzz/; turn it into a regression test.
+# the run with the crashing input saved in .work/fuzz-failures/<target>/; turn it into a
+# regression test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -17,14 +18,16 @@ for fuzzer in "$build"/tests/fuzz/fuzz_*; do
   [ -x "$fuzzer" ] || continue
   name=$(basename "$fuzzer"); name=${name#fuzz_}
   corpus=.work/fuzz/$name
-  mkdir -p "$corpus"
+  artifacts=.work/fuzz-failures/$name
+  mkdir -p "$corpus" "$artifacts"
   seeds=tests/fuzz/corpus/$name
   [ -d "$seeds" ] || seeds=""
   echo "== fuzz $name for ${seconds}s"
-  "$fuzzer" -max_total_time="$seconds" -max_len=4096 -artifact_prefix="$corpus/" \
+  "$fuzzer" -max_total_time="$seconds" -max_len=4096 -artifact_prefix="$artifacts/" \
     -print_final_stats=1 "$corpus" $seeds 2>&1 | grep -E "^(stat::number_of_executed_units|stat::peak_rss|==|INFO: Seed|#.*DONE)" || true
-  if ls "$corpus"/crash-* "$corpus"/leak-* "$corpus"/timeout-* >/dev/null 2>&1; then
-    echo "fuzz $name found a failure: $(ls "$corpus"/crash-* "$corpus"/leak-* "$corpus"/timeout-* 2>/dev/null)"
+  found=$(find "$artifacts" -type f | head -n 5)
+  if [ -n "$found" ]; then
+    echo "fuzz $name found a failure: $found"
     exit 1
   fi
 done

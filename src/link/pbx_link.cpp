@@ -125,42 +125,7 @@ int PbxLink::queryStatus() {
     }
     id[i] = static_cast<std::uint8_t>(b);
   }
-  // The key travels in clear in byte 11; every other byte the PBX sent is masked with it.
-  maskKey = id[11];
-  for (int i = 0; i < length; ++i) {
-    if (i != 11) id[i] ^= maskKey;
-  }
-
-  const int modelCode = id[5];
-  if (modelCode == 2) {
-    std::string name(reinterpret_cast<const char*>(&id[16]), 7);
-    const bool complexName = name[0] == '2' || name[0] == '3';
-    if (complexName && name[2] == 'B') {
-      name.resize(3);
-    } else if (name.starts_with("DL2")) {
-      name.resize(5);
-    }
-    extraUnits = 0;
-    isComplex = complexName;
-    if (complexName) extraUnits = name[0] == '2' ? 1 : 2;
-    model = name.substr(0, name.find('\0'));
-  } else {
-    // Only a complex reports its units; a single PBX must not inherit those of an earlier
-    // identification, or a read would visit units that do not exist.
-    isComplex = false;
-    extraUnits = 0;
-    const char* name = modelForCode(modelCode);
-    if (name == nullptr) return kUnsupportedModel;
-    model = name;
-  }
-
-  softwareVersion =
-      std::to_string(id[7]) + std::to_string(id[6] >> 4) + "," + std::to_string(id[6] & 0x0F);
-  serialNumber = std::to_string(word16(id[14], id[15]));
-  timeStep = id[13] == 0 ? 6 : id[13];
-  clock = secondsToDateTime(static_cast<std::uint32_t>(word16(id[0], id[1])) * 86400u +
-                            static_cast<std::uint32_t>(word16(id[2], id[3])) *
-                                static_cast<std::uint32_t>(timeStep));
+  if (const int taken = takeIdentification(id, length); taken != kOk) return taken;
 
   bufferCapacity = 0;
   recordsInBuffer = 0;
@@ -198,6 +163,48 @@ int PbxLink::queryStatus() {
     recordsInBuffer += word16(status[2], status[3]) - word16(status[4], status[5]);
     if (!isComplex || unit >= extraUnits) return kOk;
   }
+}
+
+int PbxLink::takeIdentification(ReplyBuffer id, int length) {
+  length = std::clamp(length, 0, kReplySize);
+  // The key travels in clear in byte 11; every other byte the PBX sent is masked with it.
+  maskKey = id[11];
+  for (int i = 0; i < length; ++i) {
+    if (i != 11) id[i] ^= maskKey;
+  }
+
+  const int modelCode = id[5];
+  if (modelCode == 2) {
+    std::string name(reinterpret_cast<const char*>(&id[16]), 7);
+    const bool complexName = name[0] == '2' || name[0] == '3';
+    if (complexName && name[2] == 'B') {
+      name.resize(3);
+    } else if (name.starts_with("DL2")) {
+      name.resize(5);
+    }
+    extraUnits = 0;
+    isComplex = complexName;
+    if (complexName) extraUnits = name[0] == '2' ? 1 : 2;
+    model = name.substr(0, name.find('\0'));
+  } else {
+    // Only a complex reports its units; a single PBX must not inherit those of an earlier
+    // identification, or a read would visit units that do not exist.
+    isComplex = false;
+    extraUnits = 0;
+    const char* name = modelForCode(modelCode);
+    if (name == nullptr) return kUnsupportedModel;
+    model = name;
+  }
+
+  softwareVersion =
+      std::to_string(id[7]) + std::to_string(id[6] >> 4) + "," + std::to_string(id[6] & 0x0F);
+  serialNumber = std::to_string(word16(id[14], id[15]));
+  timeStep = id[13] == 0 ? 6 : id[13];
+  clock = secondsToDateTime(static_cast<std::uint32_t>(word16(id[0], id[1])) * 86400u +
+                            static_cast<std::uint32_t>(word16(id[2], id[3])) *
+                                static_cast<std::uint32_t>(timeStep));
+
+  return kOk;
 }
 
 int PbxLink::exchange(std::uint8_t command, bool verify, bool withPayload, const std::uint8_t* data,

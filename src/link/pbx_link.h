@@ -96,6 +96,11 @@ class PbxLink {
   // Identification and buffer status of every unit. kOk, kNoHandshake, kNoIdentification,
   // kUnsupportedModel, kStatusChecksum. ECommError passes.
   int queryStatus();
+  // Learns from an identification reply of `length` bytes as received (byte 11 holds the key
+  // in clear, every other byte is masked with it; bytes not received are 0): maskKey, model,
+  // isComplex, extraUnits, softwareVersion, serialNumber, timeStep and clock. Returns kOk, or
+  // kUnsupportedModel with only maskKey (and the unit fields) changed. No I/O.
+  int takeIdentification(ReplyBuffer id, int length);
   // One masked request/reply. On kOk `reply` holds `replyLength` unmasked bytes
   // (replyLength -1 when no length byte came). With `verify`, a reply whose checksum does
   // not match is read again from the line (same length, new checksum, no new request).
