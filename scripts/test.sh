@@ -2,7 +2,8 @@
 # Installs what is missing, builds everything and runs every test:
 #   1. the core (with the Win32 serial port) cross-compiled with mingw-w64,
 #   2. the threaded tests under ThreadSanitizer,
-#   3. the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (last, so the
+#   3. each libFuzzer target for about 10 seconds,
+#   4. the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (last, so the
 #      run ends with ctest's summary).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,10 +15,11 @@ cmake -S . -B build-mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DKORDEL_CORE_ONLY=ON >/dev/null
 cmake --build build-mingw -j "$jobs"
 
-if [ -f scripts/tsan.sh ]; then
-  echo "== Threaded tests under ThreadSanitizer"
-  bash scripts/tsan.sh
-fi
+echo "== Threaded tests under ThreadSanitizer"
+bash scripts/tsan.sh
+
+echo "== Fuzz targets, briefly (scripts/fuzz.sh runs them longer)"
+bash scripts/fuzz.sh "${KORDEL_FUZZ_SECONDS:-10}"
 
 echo "== Full suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The threaded tests under ThreadSanitizer: the window's reader thread (Qt, offscreen) and the
+# link against the simulator, which answers on a thread of its own.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build-tsan
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORDEL_SANITIZE=thread >/dev/null
+targets=(kordel_link_tests kordel_pbxsim_tests)
+if grep -q '^kordel_app_tests:' <(ninja -C "$build" -t targets all 2>/dev/null | sed 's/: .*/:/'); then
+  targets+=(kordel_app_tests)
+fi
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
+export QT_QPA_PLATFORM=offscreen
+"$build/tests/kordel_pbxsim_tests" --gtest_brief=1
+"$build/tests/kordel_link_tests" --gtest_brief=1 --gtest_filter='ReadRecords.*:PbxLinkExchange.*:PbxLinkIdentify.ModelTable'
+if [ -x "$build/tests/kordel_app_tests" ]; then
+  "$build/tests/kordel_app_tests" --gtest_brief=1 --gtest_filter="${KORDEL_TSAN_APP_FILTER:-*Read*:*Stop*:*Clos*:*Autostart*}"
+fi
+echo "ThreadSanitizer: threaded tests passed"
