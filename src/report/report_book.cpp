@@ -1,0 +1,549 @@
+#include "report/report_book.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <limits>
+#include <new>
+#include <numeric>
+
+#include "files/data_file.h"
+#include "files/regional_format.h"
+#include "files/text_codec.h"
+
+namespace kordel::report {
+
+namespace {
+
+// Lines shorter than this are dropped from the line store and not counted.
+constexpr std::size_t kMinStoredLineLength = 30;
+// callList and the two traffic lists start with room for this many entries.
+constexpr std::size_t kCallCapacity = 100000;
+constexpr std::size_t kTrafficCapacity = 500;
+
+// The 1-based number of the line of `bytes` that begins at `offset`.
+std::size_t lineNumberAt(const std::string& bytes, std::size_t offset) {
+  std::size_t number = 1;
+  for (std::size_t i = 0; i < offset; ++i) {
+    if (bytes[i] == '\n') {
+      ++number;
+    } else if (bytes[i] == '\r' && (i + 1 >= bytes.size() || bytes[i + 1] != '\n')) {
+      ++number;
+    }
+  }
+  return number;
+}
+
+// Delphi-style Insert at a 1-based position: beyond the end appends.
+void insertAt(std::string& line, std::size_t position, const std::string& text) {
+  const std::size_t index = position - 1;
+  if (index >= line.size()) {
+    line += text;
+  } else {
+    line.insert(index, text);
+  }
+}
+
+std::string leadingZeroIfShort(const std::string& time) {
+  return time.size() < 8 ? "0" + time : time;
+}
+
+template <typename T, typename Key>
+void stableSortByKeys(TStrList_rep<T>& list, const std::vector<Key>& keys) {
+  std::vector<std::size_t> order(list.count());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+  list.permute(order);
+}
+
+template <typename T, typename Field>
+void sortBySeconds(TStrList_rep<T>& list, Field field) {
+  std::vector<Seconds> keys(list.count());
+  for (std::size_t i = 0; i < keys.size(); ++i) keys[i] = list.get(i).*field;
+  stableSortByKeys(list, keys);
+}
+
+std::string notANumberMessage(const std::string& text) {
+  return ru("Сортировка не выполнена: \"") + text + ru("\" не является целым числом.");
+}
+
+template <typename Traffic>
+std::string trafficCell(const Traffic& entry, std::size_t column) {
+  switch (column) {
+    case 0:
+      return formatTraffic(entry.outHours, entry.outMinutes, entry.outSeconds);
+    case 1:
+      return formatTraffic(entry.inHours, entry.inMinutes, entry.inSeconds);
+    default:
+      return formatSeconds(entry.totalSec);
+  }
+}
+
+}  // namespace
+
+const std::string& callColumnTitle(std::size_t column) {
+  static const std::string kTitles[kCallColumns] = {
+      ru("Дата"),    ru("Время"),    ru("Длительность"), ru("Апп. АЛ"),
+      ru("Прг. АЛ"), ru("Номер СЛ"), ru("Внешний номер")};
+  return kTitles[column];
+}
+
+const std::string& lineColumnTitle(std::size_t column) {
+  static const std::string kTitles[kLineColumns] = {ru("Апп. АЛ"), ru("Прг. АЛ"), ru("Исх. трафик"),
+                                                    ru("Вх. трафик"), ru("Общий трафик")};
+  return kTitles[column];
+}
+
+const std::string& trunkColumnTitle(std::size_t column) {
+  static const std::string kTitles[kTrunkColumns] = {ru("Апп. СЛ"), ru("Исх. трафик"),
+                                                     ru("Вх. трафик"), ru("Общий трафик")};
+  return kTitles[column];
+}
+
+const std::string& reportTitleLine(ReportKind kind) {
+  static const std::string kCalls =
+      ru("        Начало         Длит.    Апп.  Прг.   СЛ     Набранный номер");
+  static const std::string kLines =
+      ru("Апп.АЛ     Прг.АЛ      Исх. трафик    Вх. трафик     Общий трафик");
+  static const std::string kTrunks = ru("Апп.СЛ   Исх. трафик    Вх. трафик     Общий трафик");
+  switch (kind) {
+    case ReportKind::Calls:
+      return kCalls;
+    case ReportKind::Lines:
+      return kLines;
+    default:
+      return kTrunks;
+  }
+}
+
+std::string callReportLine(const std::vector<std::string>& cells) {
+  std::string line = cells[0] + "  " + leadingZeroIfShort(cells[1]) + "  " +
+                     leadingZeroIfShort(cells[2]) + std::string(24, ' ');
+  insertAt(line, 33, cells[3]);
+  insertAt(line, 39, cells[4]);
+  insertAt(line, 46, cells[5]);
+  insertAt(line, 53, cells[6]);
+  return line;
+}
+
+std::string lineReportLine(const std::vector<std::string>& cells) {
+  std::string line = cells[0] + std::string(45, ' ');
+  insertAt(line, 13, cells[1]);
+  insertAt(line, 25, cells[2]);
+  insertAt(line, 40, cells[3]);
+  insertAt(line, 56, cells[4]);
+  return line;
+}
+
+std::string trunkReportLine(const std::vector<std::string>& cells) {
+  std::string line = cells[0] + std::string(45, ' ');
+  insertAt(line, 11, cells[1]);
+  insertAt(line, 26, cells[2]);
+  insertAt(line, 42, cells[3]);
+  return line;
+}
+
+ReportBook::ReportBook() {
+  callList_.setCapacity(kCallCapacity);
+  lineList_.setCapacity(kTrafficCapacity);
+  trunkList_.setCapacity(kTrafficCapacity);
+}
+
+LoadResult ReportBook::load(const std::string& path) {
+  LoadResult result;
+  const std::string native = nativePath(path);
+  std::FILE* file = std::fopen(native.c_str(), "rb");
+  if (file == nullptr) {
+    result.code = kLoadFileFailed;
+    result.errorNumber = errno;
+    result.message = ru("Не удалось открыть файл \"") + path + ru("\". errno = ") +
+                     std::to_string(result.errorNumber);
+    return result;
+  }
+  std::string bytes;
+  std::vector<char> buffer(1 << 16);
+  bool readFailed = false;
+  try {
+    for (bool first = true;; first = false) {
+      const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
+      bytes.append(buffer.data(), n);
+      if (n < buffer.size()) {
+        if (std::ferror(file)) {
+          readFailed = true;
+          result.errorNumber = errno;
+        }
+        break;
+      }
+      if (first && std::fseek(file, 0, SEEK_END) == 0) {
+        // The first block read, so this is a readable file: make room for the rest at once.
+        const long size = std::ftell(file);
+        if (size > 0) bytes.reserve(static_cast<std::size_t>(size));
+        if (std::fseek(file, static_cast<long>(n), SEEK_SET) != 0) {
+          readFailed = true;
+          result.errorNumber = errno;
+          break;
+        }
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    readFailed = true;
+    result.errorNumber = ENOMEM;
+  }
+  std::fclose(file);
+  if (readFailed) {
+    result.code = kLoadFileFailed;
+    result.message = ru("Не удалось прочитать файл \"") + path + ru("\". errno = ") +
+                     std::to_string(result.errorNumber);
+    return result;
+  }
+  return loadBytes(std::move(bytes));
+}
+
+LoadResult ReportBook::loadBytes(std::string bytes) {
+  LoadResult result;
+  // The line store: every line of 30 bytes or more, as offsets into the bytes.
+  std::vector<std::uint64_t> begins;
+  std::vector<std::uint32_t> lengths;
+  begins.reserve(bytes.size() / 64 + 16);
+  lengths.reserve(bytes.size() / 64 + 16);
+  const std::size_t size = bytes.size();
+  const char* data = bytes.data();
+  for (std::size_t pos = 0; pos < size;) {
+    std::size_t end = pos;
+    while (end < size && data[end] != '\n' && data[end] != '\r') ++end;
+    const std::size_t length = end - pos;
+    if (length >= kMinStoredLineLength) {
+      if (length > std::numeric_limits<std::uint32_t>::max()) {
+        result.code = kLoadFileFailed;
+        result.message = ru("Строка файла слишком длинная: ") + std::to_string(length);
+        return result;
+      }
+      begins.push_back(pos);
+      lengths.push_back(static_cast<std::uint32_t>(length));
+    }
+    if (end < size && data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ++end;
+    pos = end + 1;
+  }
+
+  // The calls, parsed into a new list: a line that does not convert leaves the book unchanged.
+  TStrList_rep<ReportCall> calls;
+  calls.setCapacity(std::max(kCallCapacity, begins.size()));
+  std::string error;
+  for (std::size_t i = 0; i < begins.size(); ++i) {
+    const std::string_view line(data + begins[i], lengths[i]);
+    if (!carriesCall(line)) continue;
+    auto call = std::make_unique<ReportCall>();
+    if (!parseCallLine(line, *call, error)) {
+      result.code = kLoadLineFailed;
+      result.lineNumber = lineNumberAt(bytes, begins[i]);
+      result.lineText.assign(line);
+      result.message = ru("Файл не загружен: строка ") + std::to_string(result.lineNumber) +
+                       ru(" не преобразуется (") + error + "):\n" + result.lineText;
+      return result;
+    }
+    calls.add(std::move(call));
+  }
+
+  bytes_ = std::move(bytes);
+  lineBegin_ = std::move(begins);
+  lineLength_ = std::move(lengths);
+  callList_.swap(calls);
+  selection_.reset();
+  loaded_ = true;
+  rebuildTraffic();
+  regionalFormats().longTime = kReportLongTimeFormat;
+  return result;
+}
+
+void ReportBook::rebuildTraffic() {
+  lineIndex_.clear();
+  trunkIndex_.clear();
+  lineList_.clear();
+  trunkList_.clear();
+  lineList_.setCapacity(kTrafficCapacity);
+  trunkList_.setCapacity(kTrafficCapacity);
+  for (std::size_t i = 0; i < callList_.count(); ++i) {
+    const ReportCall& call = callList_.get(i);
+    auto line = lineIndex_.find(call.hwNumber);
+    if (line == lineIndex_.end()) {
+      auto entry = std::make_unique<LineTraffic>();
+      entry->hwNumber = call.hwNumber;
+      entry->prgNumber = call.prgNumber;
+      LineTraffic& added = lineList_.add(std::move(entry));
+      line = lineIndex_.emplace(added.hwNumber, &added).first;
+    }
+    line->second->addCall(call);
+
+    auto trunk = trunkIndex_.find(call.trunkText);
+    if (trunk == trunkIndex_.end()) {
+      auto entry = std::make_unique<TrunkTraffic>();
+      entry->trunkText = call.trunkText;
+      TrunkTraffic& added = trunkList_.add(std::move(entry));
+      trunk = trunkIndex_.emplace(added.trunkText, &added).first;
+    }
+    trunk->second->addCall(call);
+  }
+}
+
+std::string_view ReportBook::storedLine(std::size_t index) const {
+  return std::string_view(bytes_.data() + lineBegin_[index], lineLength_[index]);
+}
+
+std::string ReportBook::fileCaption() const {
+  static const std::string kCaption = ru("Кол-во строк: ");
+  return loaded_ ? kCaption + std::to_string(storedLineCount()) : kCaption;
+}
+
+const LineTraffic* ReportBook::findLine(std::string_view hwNumber) const {
+  const auto it = lineIndex_.find(hwNumber);
+  return it == lineIndex_.end() ? nullptr : it->second;
+}
+
+const TrunkTraffic* ReportBook::findTrunk(std::string_view trunkText) const {
+  const auto it = trunkIndex_.find(trunkText);
+  return it == trunkIndex_.end() ? nullptr : it->second;
+}
+
+SortResult ReportBook::sortLines(LineSortKey key) {
+  SortResult result;
+  switch (key) {
+    case LineSortKey::Hardware:
+    case LineSortKey::Programmed: {
+      // A list of one entry is never compared, so its key is never converted.
+      if (lineList_.count() < 2) return result;
+      std::vector<std::int32_t> keys(lineList_.count());
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        const LineTraffic& entry = lineList_.get(i);
+        const std::string& text = key == LineSortKey::Hardware ? entry.hwNumber : entry.prgNumber;
+        if (key == LineSortKey::Programmed && text.empty()) {
+          keys[i] = 0;
+        } else if (!toInt32(text, keys[i])) {
+          result.ok = false;
+          result.message = notANumberMessage(text);
+          return result;
+        }
+      }
+      stableSortByKeys(lineList_, keys);
+      break;
+    }
+    case LineSortKey::Outgoing:
+      sortBySeconds(lineList_, &LineTraffic::outSec);
+      break;
+    case LineSortKey::Incoming:
+      sortBySeconds(lineList_, &LineTraffic::inSec);
+      break;
+    case LineSortKey::Total:
+      sortBySeconds(lineList_, &LineTraffic::totalSec);
+      break;
+  }
+  return result;
+}
+
+SortResult ReportBook::sortTrunks(TrunkSortKey key) {
+  switch (key) {
+    case TrunkSortKey::Trunk:
+      trunkList_.sort([](const TrunkTraffic& a, const TrunkTraffic& b) {
+        return compareTextNoCase(a.trunkText, b.trunkText);
+      });
+      break;
+    case TrunkSortKey::Outgoing:
+      sortBySeconds(trunkList_, &TrunkTraffic::outSec);
+      break;
+    case TrunkSortKey::Incoming:
+      sortBySeconds(trunkList_, &TrunkTraffic::inSec);
+      break;
+    case TrunkSortKey::Total:
+      sortBySeconds(trunkList_, &TrunkTraffic::totalSec);
+      break;
+  }
+  return SortResult{};
+}
+
+std::size_t ReportBook::select(std::string_view subscriber, SelectBy by, std::string_view prefix) {
+  std::string number;
+  for (char c : subscriber) {
+    if (c != ' ') number += c;
+  }
+  std::vector<std::uint32_t> rows;
+  for (std::size_t i = 0; i < callList_.count(); ++i) {
+    const ReportCall& call = callList_.get(i);
+    if (!number.empty()) {
+      const std::string& key = by == SelectBy::Programmed ? call.prgNumber : call.hwNumber;
+      if (key != number) continue;
+    }
+    if (!prefix.empty() && !std::string_view(call.extNumber).starts_with(prefix)) continue;
+    rows.push_back(static_cast<std::uint32_t>(i));
+  }
+  const std::size_t matches = rows.size();
+  selection_ = std::move(rows);
+  return matches;
+}
+
+std::size_t ReportBook::callRowCount() const {
+  if (!selection_) return callList_.count();
+  return selection_->empty() ? 1 : selection_->size();
+}
+
+const ReportCall* ReportBook::callAtRow(std::size_t row) const {
+  if (!selection_) return &callList_.get(row);
+  if (selection_->empty()) return nullptr;
+  return &callList_.get((*selection_)[row]);
+}
+
+std::string ReportBook::callCell(std::size_t row, std::size_t column) const {
+  const ReportCall* call = callAtRow(row);
+  if (call == nullptr) return std::string();
+  const RegionalFormats& formats = regionalFormats();
+  switch (column) {
+    case 0: {
+      const DateTimeParts p = decodeDateTime(call->start);
+      return formatDate(formats.shortDate, p.year, p.month, p.day);
+    }
+    case 1: {
+      const DateTimeParts p = decodeDateTime(call->start);
+      return formatTime(formats.longTime, p.hour, p.minute, p.second);
+    }
+    case 2: {
+      const DateTimeParts p = decodeDateTime(call->duration);
+      return formatTime(formats.longTime, p.hour, p.minute, p.second);
+    }
+    case 3:
+      return call->hwNumber;
+    case 4:
+      return call->prgNumber;
+    case 5:
+      return call->trunkText;
+    default:
+      return call->extNumber;
+  }
+}
+
+std::string ReportBook::lineCell(std::size_t row, std::size_t column) const {
+  const LineTraffic& entry = lineList_.get(row);
+  switch (column) {
+    case 0:
+      return entry.hwNumber;
+    case 1:
+      return entry.prgNumber;
+    default:
+      return trafficCell(entry, column - 2);
+  }
+}
+
+std::string ReportBook::trunkCell(std::size_t row, std::size_t column) const {
+  const TrunkTraffic& entry = trunkList_.get(row);
+  return column == 0 ? entry.trunkText : trafficCell(entry, column - 1);
+}
+
+std::vector<std::string> ReportBook::reportLines(ReportKind kind) const {
+  std::vector<std::string> lines;
+  lines.push_back(reportTitleLine(kind));
+  std::vector<std::string> cells;
+  switch (kind) {
+    case ReportKind::Calls:
+      lines.reserve(callRowCount() + 1);
+      cells.resize(kCallColumns);
+      for (std::size_t row = 0; row < callRowCount(); ++row) {
+        for (std::size_t c = 0; c < kCallColumns; ++c) cells[c] = callCell(row, c);
+        lines.push_back(callReportLine(cells));
+      }
+      break;
+    case ReportKind::Lines:
+      lines.reserve(lineRowCount() + 1);
+      cells.resize(kLineColumns);
+      for (std::size_t row = 0; row < lineRowCount(); ++row) {
+        for (std::size_t c = 0; c < kLineColumns; ++c) cells[c] = lineCell(row, c);
+        lines.push_back(lineReportLine(cells));
+      }
+      break;
+    case ReportKind::Trunks:
+      lines.reserve(trunkRowCount() + 1);
+      cells.resize(kTrunkColumns);
+      for (std::size_t row = 0; row < trunkRowCount(); ++row) {
+        for (std::size_t c = 0; c < kTrunkColumns; ++c) cells[c] = trunkCell(row, c);
+        lines.push_back(trunkReportLine(cells));
+      }
+      break;
+  }
+  return lines;
+}
+
+namespace {
+
+// Writes the lines with CR LF and closes the file; false (errno kept) when any step failed.
+bool writeLines(std::FILE* file, const std::vector<std::string>& lines, int& error) {
+  bool ok = true;
+  for (const std::string& line : lines) {
+    if (std::fwrite(line.data(), 1, line.size(), file) != line.size() ||
+        std::fwrite("\r\n", 1, 2, file) != 2) {
+      ok = false;
+      error = errno;
+      break;
+    }
+  }
+  if (ok && std::fflush(file) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  return ok;
+}
+
+}  // namespace
+
+int saveLinesToFile(int& lastErrno, const std::vector<std::string>& lines,
+                    const std::string& fileName) {
+  try {
+    const std::string native = nativePath(fileName);
+    std::FILE* file = std::fopen(native.c_str(), "wb");
+    if (file == nullptr) {
+      // A file that exists and reads may have been busy for a moment: one more try.
+      std::FILE* probe = std::fopen(native.c_str(), "rb");
+      if (probe == nullptr) {
+        lastErrno = errno;
+        return kSaveNotOpened;
+      }
+      if (std::fclose(probe) != 0) {
+        lastErrno = errno;
+        return kSaveNotClosed;
+      }
+      file = std::fopen(native.c_str(), "wb");
+      if (file == nullptr) {
+        // Read-only or otherwise unwritable: the report was not saved, and the user hears so.
+        lastErrno = errno;
+        return kSaveNotWritten;
+      }
+    }
+    int error = 0;
+    if (!writeLines(file, lines, error)) {
+      lastErrno = error;
+      return kSaveNotWritten;
+    }
+    return kSaveOk;
+  } catch (const std::exception&) {
+    lastErrno = errno;
+    return kSaveException;
+  }
+}
+
+std::string saveErrorMessage(int code, int lastErrno) {
+  const std::string number = std::to_string(lastErrno);
+  switch (code) {
+    case kSaveOk:
+      return std::string();
+    case kSaveException:
+      return ru("Непонятное исключение. errno = ") + number;
+    case kSaveNotOpened:
+      return ru("Не создать или не открыть файл. errno = ") + number;
+    case kSaveNotClosed:
+      return ru("Не закрыть файл. errno = ") + number;
+    default:
+      return ru("Не удалось записать файл. errno = ") + number;
+  }
+}
+
+}  // namespace kordel::report

@@ -1,0 +1,125 @@
+// Report builder: the calls parsed back from a data file and the per-line and per-trunk traffic
+// derived from them.
+//
+// The report builder reads data files (call-record lines and title lines, Windows-1251) and turns
+// them into tables of calls, subscriber-line traffic ("АЛ") and trunk traffic ("СЛ"); it sorts
+// and selects them and writes them as text reports. ReportBook (report_book.h) is the model that
+// the report window and kordel-cli share. May use: the standard library and src/files.
+// Never Qt.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kordel::report {
+
+// A date-time as the desktop toolkits keep it: days since 30 December 1899, the time of day as
+// the fraction. Days before that date are negative and carry the time as a positive fraction
+// that is subtracted (-1.25 is 29 December 1899, 06:00).
+using DateTime = double;
+
+struct DateTimeParts {
+  int year = 0, month = 0, day = 0;
+  int hour = 0, minute = 0, second = 0;
+};
+
+// Valid dates are years 1..9999 with their real month lengths; times 0..23:59:59.
+bool isValidDate(int year, int month, int day);
+bool isValidTime(int hour, int minute, int second);
+// REQUIRES: a valid date and time.
+DateTime encodeDateTime(int year, int month, int day, int hour, int minute, int second);
+// The parts of a date-time, rounded to the second.
+DateTimeParts decodeDateTime(DateTime value);
+
+// One call parsed back from a call-record line.
+struct ReportCall {
+  DateTime start = 0;     // start date and time; milliseconds always 0
+  DateTime duration = 0;  // the duration as a time of day on 1 January 1900
+  std::uint16_t durHours = 0;
+  std::uint16_t durMinutes = 0;
+  std::uint16_t durSeconds = 0;
+  std::int32_t durationSec = 0;  // durHours * 3600 + durMinutes * 60 + durSeconds
+  std::string hwNumber;          // hardware number of the subscriber line, as written
+  std::string prgNumber;         // programmed number; empty when the line carries none
+  std::string trunkText;         // trunk number; empty when the PBX gave none
+  std::string extNumber;         // external (dialed) number; empty for an incoming call
+};
+
+// Lines of this length or shorter, empty lines and lines that begin with a space (the title
+// lines) carry no call.
+inline constexpr std::size_t kMaxSkippedLineLength = 46;
+bool carriesCall(std::string_view line);
+
+// Parses one call-record line (one that carriesCall). Returns true and fills `call`, or returns
+// false and sets `error` (Windows-1251) when a number does not convert, the date or time is
+// impossible, or a bracket is missing.
+//
+// Layout (0-based): day 0-1, month 3-4, year 6-9, hour 11-12, minute 14-15, second 17-18,
+// duration 22-23, 25-26, 28-29; the hardware number from 33 up to "("; the programmed number
+// up to ")"; then three spaces, the trunk right-aligned in five columns, five spaces and the
+// dialed number. A field wider than its columns moves what follows, as the writer does.
+bool parseCallLine(std::string_view line, ReportCall& call, std::string& error);
+
+// The signed 32-bit conversion of the report's number keys: optional leading spaces, an
+// optional sign and decimal digits. Returns false when the text is not such a number.
+bool toInt32(std::string_view text, std::int32_t& value);
+
+// Seconds counters are kept in 64 bits: a million long calls overflow 32 bits.
+using Seconds = std::int64_t;
+
+// The traffic of one subscriber line ("АЛ").
+struct LineTraffic {
+  std::int64_t inHours = 0;
+  std::uint32_t inMinutes = 0;  // 0..59 after every update
+  std::uint32_t inSeconds = 0;  // 0..59 after every update
+  std::int64_t outHours = 0;
+  std::uint32_t outMinutes = 0;
+  std::uint32_t outSeconds = 0;
+  Seconds totalSec = 0;
+  Seconds inSec = 0;
+  Seconds outSec = 0;
+  std::string hwNumber;   // the key
+  std::string prgNumber;  // the programmed number of the first call seen on this line
+
+  // inMinutes := m, carrying whole hours into inHours.
+  void setInMinutes(std::uint32_t m);
+  // inSeconds := s, carrying whole minutes through setInMinutes.
+  void setInSeconds(std::uint32_t s);
+  void setOutMinutes(std::uint32_t m);
+  void setOutSeconds(std::uint32_t s);
+  // Adds one call: incoming when it has no external number, outgoing otherwise.
+  void addCall(const ReportCall& call);
+};
+
+// The traffic of one trunk line ("СЛ"); the same numbers, keyed by the trunk number.
+struct TrunkTraffic {
+  std::int64_t inHours = 0;
+  std::uint32_t inMinutes = 0;
+  std::uint32_t inSeconds = 0;
+  std::int64_t outHours = 0;
+  std::uint32_t outMinutes = 0;
+  std::uint32_t outSeconds = 0;
+  Seconds totalSec = 0;
+  Seconds inSec = 0;
+  Seconds outSec = 0;
+  std::string trunkText;  // the key
+
+  void setInMinutes(std::uint32_t m);
+  void setInSeconds(std::uint32_t s);
+  void setOutMinutes(std::uint32_t m);
+  void setOutSeconds(std::uint32_t s);
+  void addCall(const ReportCall& call);
+};
+
+// "h:mm:ss" with every part shorter than two digits given a leading 0; hours are not limited
+// (100 hours read "100:00:00").
+std::string formatTraffic(std::int64_t hours, std::int64_t minutes, std::int64_t seconds);
+// The total column: totalSec as hours, minutes and seconds.
+std::string formatSeconds(Seconds total);
+
+// Case-insensitive byte-wise comparison of Windows-1251 texts (Latin and Cyrillic letters fold
+// to lower case); a text that is a prefix of the other comes first. <0, 0 or >0.
+int compareTextNoCase(std::string_view a, std::string_view b);
+
+}  // namespace kordel::report

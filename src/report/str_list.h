@@ -1,0 +1,62 @@
+// Report builder: TStrList_rep, the ordered list of owned entries behind the report tables.
+//
+// May use: the standard library only (no Qt).
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace kordel::report {
+
+// An ordered list of owned entries: count, add at the end, get by index, exchange, clear,
+// capacity and a sort by a comparison function. Clearing or destroying the list releases the
+// entries. Indexes must be below count().
+template <typename T>
+class TStrList_rep {
+ public:
+  std::size_t count() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+
+  // Takes ownership; returns the new entry.
+  T& add(std::unique_ptr<T> item) {
+    items_.push_back(std::move(item));
+    return *items_.back();
+  }
+
+  T& get(std::size_t index) { return *items_[index]; }
+  const T& get(std::size_t index) const { return *items_[index]; }
+
+  void exchange(std::size_t a, std::size_t b) { std::swap(items_[a], items_[b]); }
+  void clear() { items_.clear(); }
+  void setCapacity(std::size_t capacity) { items_.reserve(capacity); }
+  std::size_t capacity() const { return items_.capacity(); }
+
+  // Orders the entries by `compare(a, b)` (< 0: a before b). Entries that compare equal keep
+  // their relative order.
+  template <typename Compare>
+  void sort(Compare compare) {
+    std::stable_sort(items_.begin(), items_.end(),
+                     [&](const std::unique_ptr<T>& a, const std::unique_ptr<T>& b) {
+                       return compare(*a, *b) < 0;
+                     });
+  }
+
+  // Reorders the entries so that position i receives the entry that stood at order[i].
+  // `order` must be a permutation of 0..count()-1.
+  void permute(const std::vector<std::size_t>& order) {
+    std::vector<std::unique_ptr<T>> next;
+    next.reserve(items_.size());
+    for (std::size_t from : order) next.push_back(std::move(items_[from]));
+    items_ = std::move(next);
+  }
+
+  void swap(TStrList_rep& other) noexcept { items_.swap(other.items_); }
+
+ private:
+  std::vector<std::unique_ptr<T>> items_;
+};
+
+}  // namespace kordel::report

@@ -1,0 +1,239 @@
+// The report window driven through its menus and the dialog seam: load, sort, select, save.
+#include "report/gui/report_form.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
+#include <QTableView>
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/gui/dialogs.h"
+#include "files/call_record_line.h"
+#include "files/regional_format.h"
+#include "files/text_codec.h"
+
+namespace {
+
+using kordel::gui::FileDialogRequest;
+using kordel::gui::MessageAnswer;
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// Answers file dialogs and questions from queues and records every box.
+class ScriptedDialogs : public kordel::gui::Dialogs {
+ public:
+  ScriptedDialogs() { kordel::gui::setDialogs(this); }
+  ~ScriptedDialogs() override { kordel::gui::setDialogs(nullptr); }
+  void message(QWidget*, const QString& text, const QString& caption) override {
+    messages.push_back({text, caption});
+  }
+  MessageAnswer question(QWidget*, const QString& text, const QString& caption) override {
+    questions.push_back({text, caption});
+    MessageAnswer a = answers.empty() ? MessageAnswer::Cancel : answers.front();
+    if (!answers.empty()) answers.pop_front();
+    return a;
+  }
+  std::optional<QString> openFile(QWidget*, const FileDialogRequest& r) override { return next(r); }
+  std::optional<QString> saveFile(QWidget*, const FileDialogRequest& r) override { return next(r); }
+  std::vector<std::pair<QString, QString>> messages, questions;
+  std::deque<MessageAnswer> answers;
+  std::deque<std::optional<QString>> files;
+  std::vector<FileDialogRequest> requests;
+
+ private:
+  std::optional<QString> next(const FileDialogRequest& r) {
+    requests.push_back(r);
+    if (files.empty()) return std::nullopt;
+    auto f = files.front();
+    files.pop_front();
+    return f;
+  }
+};
+
+kordel::CallRecord record(int hw, const std::string& prg, const std::string& trunk,
+                          const std::string& dialed, int seconds) {
+  kordel::CallRecord r;
+  r.year = 2004;
+  r.month = 3;
+  r.day = 5;
+  r.hour = 9;
+  r.minute = 7;
+  r.second = 3;
+  r.durationMinutes = seconds / 60;
+  r.durationSeconds = seconds % 60;
+  r.hardwareNumber = hw;
+  r.programmedNumber = prg;
+  r.trunk = trunk;
+  r.dialedNumber = dialed;
+  return r;
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class ReportFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("kordel_report_form_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+    kordel::regionalFormats().shortDate = "dd.MM.yyyy";
+    std::ofstream out(path("data.txt"), std::ios::binary);
+    for (const auto& r : {record(123, "21", "7", "8001", 300), record(124, "210", "9", "", 60),
+                          record(125, "5", "10", "7002", 300), record(123, "21", "2", "", 30)}) {
+      out << kordel::formatCallRecordLine(r) << "\r\n";
+    }
+    out << kordel::columnTitleLine() << "\r\n";
+    form_.setStartDirectory(QString::fromStdString(dir_.string()));
+    form_.show();
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+  QString qpath(const char* name) const { return QString::fromStdString(path(name)); }
+  QAction* action(const char* name) { return form_.findChild<QAction*>(u(name)); }
+  QStringList column(const char* grid, int c) {
+    QAbstractItemModel* model = form_.findChild<QTableView*>(u(grid))->model();
+    QStringList out;
+    for (int r = 0; r < model->rowCount(); ++r) out << model->index(r, c).data().toString();
+    return out;
+  }
+  void load(const char* name) {
+    dialogs_.files.push_back(qpath(name));
+    action("Load")->trigger();
+  }
+  void key(QWidget* w, int k, const QString& text = QString()) {
+    QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, k, Qt::NoModifier, text);
+    QApplication::sendEvent(w, &release);
+  }
+
+  std::filesystem::path dir_;
+  ScriptedDialogs dialogs_;
+  TMainForm_rep form_;
+};
+
+TEST_F(ReportFormTest, LoadSortSelectAndSaveThroughTheMenus) {
+  EXPECT_EQ(form_.objectName(), u("MainForm_rep"));
+  EXPECT_EQ(action("N10")->text(), u("Сортировка по исх. трафику "));
+  EXPECT_EQ(action("N13")->text(), u("Сохранить в файл"));
+
+  load("data.txt");
+  ASSERT_TRUE(dialogs_.messages.empty());
+  ASSERT_EQ(dialogs_.requests.size(), 1u);
+  EXPECT_EQ(dialogs_.requests[0].directory, QString::fromStdString(dir_.string()));
+  EXPECT_EQ(form_.findChild<QGroupBox*>(u("FileGroupBox"))->title(), u("Кол-во строк: 5"));
+  EXPECT_EQ(column("StringGrid1", 3), QStringList({"123", "124", "125", "123"}));
+  EXPECT_EQ(column("StringGrid1", 0).front(), u("05.03.2004"));
+  EXPECT_EQ(column("StringGrid1", 1).front(), u("09:07:03"));
+  EXPECT_EQ(form_.findChild<QTableView*>(u("StringGrid1"))->model()->headerData(6, Qt::Horizontal),
+            u("Внешний номер"));
+  EXPECT_EQ(column("ALGrid", 4), QStringList({"00:05:30", "00:01:00", "00:05:00"}));
+
+  action("N7")->trigger();  // total traffic: 60, 300 and 330 seconds
+  EXPECT_EQ(column("ALGrid", 0), QStringList({"124", "125", "123"}));
+  action("N8")->trigger();  // trunks as text
+  EXPECT_EQ(column("SLGrid", 0), QStringList({"10", "2", "7", "9"}));
+
+  // Selection: programmed number 21, external numbers from 8; letters do not get in.
+  action("N1")->trigger();
+  auto* panel = form_.findChild<QWidget*>(u("ALQueryPanel"));
+  EXPECT_TRUE(panel->isVisible());
+  auto* mask = form_.findChild<QLineEdit*>(u("MaskEdit1"));
+  auto* filter = form_.findChild<QLineEdit*>(u("FilterEdit"));
+  key(mask, Qt::Key_2, u("2"));
+  key(mask, Qt::Key_1, u("1"));
+  key(filter, Qt::Key_A, u("a"));
+  key(filter, Qt::Key_8, u("8"));
+  EXPECT_EQ(filter->text(), u("8"));
+  key(filter, Qt::Key_Return);
+  EXPECT_FALSE(panel->isVisible());
+  EXPECT_EQ(column("StringGrid1", 6), QStringList({"8001"}));
+
+  // Save the selection; the file holds the title and the selected call.
+  dialogs_.files.push_back(qpath("calls.txt"));
+  action("N2")->trigger();
+  EXPECT_EQ(
+      slurp(path("calls.txt")),
+      kordel::utf8ToCp1251("        Начало         Длит.    Апп.  Прг.   СЛ     Набранный номер\r\n"
+                           "05.03.2004  09:07:03  00:05:00  123   21     7      8001" +
+                           std::string(8, ' ') + "\r\n"));
+
+  // An existing file: Cancel keeps it, OK replaces it with the trunk report.
+  dialogs_.files.push_back(qpath("calls.txt"));
+  dialogs_.answers.push_back(MessageAnswer::Cancel);
+  action("N13")->trigger();
+  ASSERT_EQ(dialogs_.questions.size(), 1u);
+  EXPECT_EQ(dialogs_.questions[0].first, u("Такой файл уже существует. Перезапишем?"));
+  EXPECT_EQ(dialogs_.questions[0].second, u("Предупреждение!"));
+  EXPECT_NE(slurp(path("calls.txt")).find("8001"), std::string::npos);
+  dialogs_.files.push_back(qpath("calls.txt"));
+  dialogs_.answers.push_back(MessageAnswer::Ok);
+  action("N13")->trigger();
+  std::string expected;
+  for (const auto& line : form_.book().reportLines(kordel::report::ReportKind::Trunks)) {
+    expected += line + "\r\n";
+  }
+  EXPECT_EQ(slurp(path("calls.txt")), expected);
+  EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), 5);
+
+  // Saving onto something that cannot be written reports it.
+  std::filesystem::create_directories(dir_ / "folder");
+  dialogs_.files.push_back(qpath("folder"));
+  dialogs_.answers.push_back(MessageAnswer::Ok);
+  action("N12")->trigger();
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].first, u("Ошибка"));
+  EXPECT_TRUE(dialogs_.messages[0].second.startsWith(u("Не удалось записать файл. errno = ")));
+}
+
+TEST_F(ReportFormTest, LineThatDoesNotConvertLeavesThePreviousFileShown) {
+  load("data.txt");
+  std::string bad = kordel::formatCallRecordLine(record(300, "3", "3", "3", 3));
+  bad.replace(11, 2, "25");
+  std::ofstream(path("bad.txt"), std::ios::binary) << "x\r\n" << bad << "\r\n";
+  load("bad.txt");
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].second, u("Ошибка!"));
+  EXPECT_TRUE(dialogs_.messages[0].first.contains(u("строка 2")));
+  EXPECT_TRUE(dialogs_.messages[0].first.contains(QString::fromStdString(bad)));
+  EXPECT_EQ(form_.findChild<QGroupBox*>(u("FileGroupBox"))->title(), u("Кол-во строк: 5"));
+  EXPECT_EQ(column("StringGrid1", 3).size(), 4);
+  // A cancelled dialog changes nothing either.
+  action("Load")->trigger();
+  EXPECT_EQ(column("ALGrid", 0), QStringList({"123", "124", "125"}));
+}
+
+TEST_F(ReportFormTest, ResizeSetsGroupHeightsAndColumnWidths) {
+  form_.resize(700, 600);
+  QApplication::processEvents();
+  auto* panel = form_.findChild<QWidget*>(u("Panel1"));
+  auto* box = form_.findChild<QGroupBox*>(u("ALGroupBox"));
+  EXPECT_EQ(box->height(), panel->height() / 3 - 1);
+  auto* calls = form_.findChild<QTableView*>(u("StringGrid1"));
+  const int w = calls->width();
+  EXPECT_EQ(calls->columnWidth(0), w / 7 - 10);
+  EXPECT_EQ(calls->columnWidth(2), w / 7);
+  EXPECT_EQ(calls->columnWidth(5), w / 7 - 18);
+  EXPECT_EQ(calls->columnWidth(6), w - 2 * (w / 7 - 10) - w / 7 - 3 * (w / 7 - 18) - 30);
+  auto* trunks = form_.findChild<QTableView*>(u("SLGrid"));
+  EXPECT_EQ(trunks->columnWidth(3), trunks->width() / 4 - 13);
+}
+
+}  // namespace
