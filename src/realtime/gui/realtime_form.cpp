@@ -31,8 +31,7 @@ TRealTimeForm::TRealTimeForm(QWidget* parent) : QDialog(parent) {
   QMenu* file = MainMenu1->addMenu(u("Файл"));
   SelectFile_MenuItem = file->addAction(u("Выбрать файл для сохранения данных"));
   SelectFile_MenuItem->setObjectName(QStringLiteral("SelectFile_MenuItem"));
-  connect(SelectFile_MenuItem, &QAction::triggered, this,
-          &TRealTimeForm::SelectFile_MenuItemClick);
+  connect(SelectFile_MenuItem, &QAction::triggered, this, &TRealTimeForm::SelectFile_MenuItemClick);
 
   ListBox1 = new QListWidget(this);
   ListBox1->setObjectName(QStringLiteral("ListBox1"));

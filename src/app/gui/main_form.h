@@ -1,0 +1,179 @@
+// Windows: the main window of kordel, owner of the one PbxLink.
+//
+// TMainForm creates the link when it is first shown, connects to the PBX and shows its status,
+// runs the read-all and continuous read commands on a ReadATSThread, and opens the settings,
+// About, real-time and report windows. It is the RecordView of every read: the reader thread
+// hands each window action to the GUI thread and waits until it is done, so lines appear in
+// read order and no widget is touched off the GUI thread.
+//
+// Threads: every member runs on the GUI thread except the RecordView members and the other
+// members the reader calls through runOnGui().
+#pragma once
+
+#include <QDateEdit>
+#include <QLabel>
+#include <QListView>
+#include <QMainWindow>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/gui/widgets.h"
+#include "files/record_sink.h"
+
+namespace kordel {
+class PbxLink;
+}
+
+class QAction;
+class QMenuBar;
+class ReadATSThread;
+class TOptionsForm;
+class TAboutForm;
+class TRealTimeForm;
+class TMainForm_rep;
+
+namespace kordel::gui {
+// The application title, also the caption of the main window.
+inline constexpr const char* kApplicationTitle = "Kordel 2.15";
+}  // namespace kordel::gui
+
+class TMainForm : public QMainWindow, public kordel::RecordView {
+  Q_OBJECT
+
+ public:
+  // `startDirectory` is the directory of the configuration files and the start folder of the
+  // file dialogs; the program passes the current directory.
+  explicit TMainForm(const QString& startDirectory, QWidget* parent = nullptr);
+  ~TMainForm() override;  // releases the reader (waiting for it) before the link
+
+  // The other windows, created by the program after this one; any may be null.
+  void setWindows(TOptionsForm* options, TAboutForm* about, TMainForm_rep* report,
+                  TRealTimeForm* realTime);
+
+  // --- start-up, connection, status ---
+  void FormCreate();
+  // The start-up sequence; runs once, on the first showing (later calls do nothing).
+  void FormShow();
+  // 1 connected and identified, -1 the port cannot be opened, -2 the PBX did not answer.
+  int ConnectATS(const std::string& portName);
+  void ShowATSInfo();
+
+  // --- commands ---
+  void LoadFromATSMenuItemClick();
+  void ReadUninterruptMenuItemClick();
+  void StopToolButtonClick();
+  void ReloadToolButtonClick();
+  void SelectFileFromData_MenuItemClick();
+  void ClearListMenuItemClick();
+  void ExitMenuItemClick();
+  void OptionsMenuItemClick();
+  void AboutMenuItemClick();
+  void RealTime_MenuItemClick();
+  void Report_MenuItemClick();
+  void UnInterruptTimerTimer();
+  void PickerTimerTimer();
+
+  void DisableControls();
+  void EnableControls();
+  void SelectLastLine();
+
+  // --- RecordView, called on the reader thread ---
+  void lowerGauge() override;
+  void addLine(const std::string& line) override;
+  void showCounters(int recordsInBuffer, int rejectedCount) override;
+
+  // Runs `action` on the GUI thread and returns when it is done (directly when called there).
+  void runOnGui(const std::function<void()>& action);
+  // The reader's end steps, on the GUI thread: unlock the commands, report a failed read, and
+  // start the delayed exit when the program reads once and ends. `error` is empty for a read
+  // that ended normally.
+  void readEnded(const QString& error);
+
+  // --- state, for the other windows and for tests ---
+  std::shared_ptr<kordel::PbxLink> link() const { return link_; }
+  ReadATSThread* reader() const { return reader_.get(); }
+  bool exitAfterRead() const { return ExitAfterRead; }
+  QString startDirectory() const { return startDirectory_; }
+  QStringList listLines() const;
+  // The file name OpenDialog1 currently holds and its initial folder.
+  QString openDialogFileName() const { return openDialogFileName_; }
+  QString openDialogDirectory() const { return openDialogDirectory_; }
+
+  // Controls (names as in the window).
+  QToolBar* ToolBar1 = nullptr;
+  QToolButton* ReadDataToolButton = nullptr;
+  QToolButton* StopToolButton = nullptr;
+  QToolButton* ReloadToolButton = nullptr;
+  QDateEdit* DatePicker = nullptr;
+  QTimeEdit* TimePicker = nullptr;
+  QLabel* UnInterruptPanel = nullptr;
+  QListView* ListBox1 = nullptr;
+  kordel::gui::TGauge* CGauge1 = nullptr;
+  kordel::gui::TPanelBar* TarifFileNameStatusBar = nullptr;
+  kordel::gui::TPanelBar* RealTimeFileNameStatusBar = nullptr;
+  kordel::gui::TPanelBar* StatusBar1 = nullptr;
+  QMenuBar* MainMenu1 = nullptr;
+  QAction* SelectFileFromData_MenuItem = nullptr;
+  QAction* Report_MenuItem = nullptr;
+  QAction* ExitMenuItem = nullptr;
+  QAction* LoadFromATSMenuItem = nullptr;
+  QAction* ReadUninterruptMenuItem = nullptr;
+  QAction* RealTime_MenuItem = nullptr;
+  QAction* ClearListMenuItem = nullptr;
+  QAction* OptionsMenuItem = nullptr;
+  QAction* AboutMenuItem = nullptr;
+  QTimer* UnInterruptTimer = nullptr;
+  QTimer* PickerTimer = nullptr;
+
+ signals:
+  // The window was closed (the program ends).
+  void closed();
+  // A reader thread finished its end steps.
+  void readFinished();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildWindow();
+  void buildMenu();
+  void buildToolBar();
+  // The status of a PBX that did not answer: "-" texts, gauge 0 of 100, the computer's clock.
+  void showNoAnswer();
+  void showIdentity();
+  void setPickers(int year, int month, int day, int hour, int minute, int second, int msec);
+  // Makes a suspended reader the current one; the previous one is released after it ended.
+  void replaceReader(std::shared_ptr<ReadATSThread> next);
+  // Waits until the current reader has finished, serving its hand-overs meanwhile.
+  void waitForReader();
+  // A new record sink as the link's recordHandler.
+  void installRecordHandler();
+  // Title lines to the list and the data file; false (and the user told) when not written.
+  bool writeTitleLines();
+  void reportDataFileFailure();
+  void appendListLine(const QString& line);
+
+  QString startDirectory_;
+  std::shared_ptr<kordel::PbxLink> link_;
+  std::shared_ptr<ReadATSThread> reader_;
+  std::shared_ptr<kordel::RecordSink> sink_;
+  bool ExitAfterRead = false;
+  bool started_ = false;
+  bool closing_ = false;
+  bool scrollPending_ = false;
+
+  kordel::gui::TLineListModel* listModel_ = nullptr;
+  QString openDialogFileName_ = QStringLiteral("list");
+  QString openDialogDirectory_;
+
+  TOptionsForm* options_ = nullptr;
+  TAboutForm* about_ = nullptr;
+  TMainForm_rep* report_ = nullptr;
+  TRealTimeForm* realTime_ = nullptr;
+};
