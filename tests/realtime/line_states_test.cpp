@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct WalkCase {
   int replyLength;                 // kWholeReply: bytes.size()
   std::vector<std::string> lines;  // UTF-8
 };
+
+// Test names show the case, not the bytes of the parameter.
+void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<std::string> walk(const std::string& model, const std::vector<std::uint8_t>& bytes,
                               int replyLength) {

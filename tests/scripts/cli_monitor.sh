@@ -4,24 +4,7 @@
 set -u
 CLI=$1
 SIM=$2
-WORK=$(mktemp -d)
-SIM_PID=
-cleanup() {
-  if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-# Starts the simulator with the given options and waits for its device link.
-start_sim() {
-  if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; fi
-  rm -f "$WORK/pbx"
-  "$SIM" --link "$WORK/pbx" "$@" >/dev/null 2>&1 &
-  SIM_PID=$!
-  for _ in $(seq 100); do [ -e "$WORK/pbx" ] && return 0; sleep 0.05; done
-  fail "the simulator did not start"
-}
+source "$(dirname "$0")/lib/sim.bash"
 
 cd "$WORK" || exit 1
 start_sim --model 4 --line-state groups --line-groups "44:5:2;46:3:1,44:17:0"

@@ -5,23 +5,7 @@
 set -u
 CLI=$1
 SIM=$2
-WORK=$(mktemp -d)
-SIM_PID=
-cleanup() {
-  if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-start_sim() {
-  if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; fi
-  rm -f "$WORK/pbx" "$WORK/taken.txt"
-  "$SIM" --link "$WORK/pbx" --taken "$WORK/taken.txt" "$@" >/dev/null 2>&1 &
-  SIM_PID=$!
-  for _ in $(seq 100); do [ -e "$WORK/pbx" ] && return 0; sleep 0.05; done
-  fail "the simulator did not start"
-}
+source "$(dirname "$0")/lib/sim.bash"
 
 # Hardware numbers of the taken records that are calls (the empty-slot pattern is refused).
 taken_hw() {
