@@ -636,7 +636,40 @@ void TMainForm::runOnGui(const std::function<void()>& action) {
     action();
     return;
   }
-  QMetaObject::invokeMethod(this, action, Qt::BlockingQueuedConnection);
+  HandOver handOver{action};
+  {
+    std::lock_guard lock(handOverMutex_);
+    handOvers_.push_back(&handOver);
+  }
+  // Called by name, so the wake-up event carries no data of its own.
+  QMetaObject::invokeMethod(this, "serveHandOvers", Qt::QueuedConnection);
+  std::unique_lock lock(handOverMutex_);
+  handOverDone_.wait(lock, [&handOver] { return handOver.done; });
+}
+
+void TMainForm::serveHandOvers() {
+  for (;;) {
+    HandOver* next = nullptr;
+    {
+      std::lock_guard lock(handOverMutex_);
+      if (handOvers_.empty()) return;
+      next = handOvers_.front();
+      handOvers_.pop_front();
+    }
+    // The reader goes on even when the action throws (the error box shows the exception).
+    struct Release {
+      TMainForm* form;
+      HandOver* handOver;
+      ~Release() {
+        {
+          std::lock_guard lock(form->handOverMutex_);
+          handOver->done = true;
+        }
+        form->handOverDone_.notify_all();
+      }
+    } release{this, next};
+    next->action();
+  }
 }
 
 void TMainForm::readEnded(const QString& error) {

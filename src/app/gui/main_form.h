@@ -18,7 +18,10 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <string>
 
@@ -129,6 +132,21 @@ class TMainForm : public QMainWindow, public kordel::RecordView {
   QAction* AboutMenuItem = nullptr;
   QTimer* UnInterruptTimer = nullptr;
   QTimer* PickerTimer = nullptr;
+
+ private:
+  // Runs the actions the reader has handed over, in order, and tells it each is done.
+  Q_INVOKABLE void serveHandOvers();
+
+  // One action handed over by the reader; it lives on the reader's stack until `done`.
+  struct HandOver {
+    const std::function<void()>& action;
+    bool done = false;
+  };
+  // The hand-over is synchronised with standard primitives (visible to ThreadSanitizer); Qt
+  // only wakes the GUI thread up.
+  std::mutex handOverMutex_;
+  std::condition_variable handOverDone_;
+  std::deque<HandOver*> handOvers_;
 
  signals:
   // The window was closed (the program ends).

@@ -27,6 +27,7 @@ void ReadATSThread::waitServingHandOvers() {
   } else {
     wait();
   }
+  (void)finished_.load(std::memory_order_acquire);
 }
 
 void ReadATSThread::run() {
@@ -49,4 +50,5 @@ void ReadATSThread::run() {
   }
 
   window->runOnGui([window, &error] { window->readEnded(error); });
+  finished_.store(true, std::memory_order_release);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QThread>
+#include <atomic>
 #include <memory>
 
 namespace kordel {
@@ -35,4 +36,10 @@ class ReadATSThread : public QThread {
 
  protected:
   void run() override;
+
+ private:
+  // Set last by run(), read after every wait: the end of the thread's work is then ordered
+  // before whatever the waiter does next in terms the sanitizers see (QThread::wait itself
+  // synchronises inside Qt).
+  std::atomic<bool> finished_{false};
 };
