@@ -8,6 +8,9 @@
 namespace kordel {
 
 std::string nativePath(const std::string& cp1251Path) {
+  // A name with a NUL byte (a damaged configuration file) names no file: the file system
+  // would cut it short at the NUL and write somewhere else. The empty path opens nothing.
+  if (cp1251Path.find('\0') != std::string::npos) return std::string();
 #ifdef _WIN32
   return cp1251Path;  // the ANSI file functions of a Russian Windows take Windows-1251
 #else

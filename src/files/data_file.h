@@ -18,7 +18,8 @@ inline constexpr int kAppendError = -1;    // an exception escaped
 // could not be written completely (disk full, I/O error) makes the result kAppendFailed.
 int appendLines(const std::string& fileName, const std::vector<std::string>& lines);
 
-// A Windows-1251 path as the file system takes it (UTF-8 on POSIX), and back.
+// A Windows-1251 path as the file system takes it (UTF-8 on POSIX), and back. A path holding a
+// NUL byte becomes the empty path, which no open accepts.
 std::string nativePath(const std::string& cp1251Path);
 std::string fromNativePath(const std::string& nativeName);
 

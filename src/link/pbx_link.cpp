@@ -208,8 +208,10 @@ int PbxLink::takeIdentification(ReplyBuffer id, int length) {
 }
 
 int PbxLink::exchange(std::uint8_t command, bool verify, bool withPayload, const std::uint8_t* data,
-                      int count, std::uint8_t subcommand, ReplyBuffer& reply, int& replyLength) {
+                      int count, std::uint8_t subcommand, ReplyBuffer& reply, int& replyLength,
+                      bool* intact) {
   replyLength = -1;
+  if (intact != nullptr) *intact = false;
   try {
     port->purgeInput();
     bool connected = false;
@@ -239,15 +241,22 @@ int PbxLink::exchange(std::uint8_t command, bool verify, bool withPayload, const
     const int n = std::clamp(replyLength, 0, kReplySize);
     for (int pass = 0;; ++pass) {
       bool heard = false;
+      // The PBX sends a reply in one go. A byte that does not come within its wait means the
+      // reply has stopped (or a damaged length byte asks for more than was sent): the rest of
+      // this pass reads as time-outs without waiting for each byte, so that a misread length
+      // of up to 255 cannot hold the line for minutes.
+      bool stopped = false;
       std::uint8_t sum = 0;
       for (int i = 0; i < n; ++i) {
-        const int b = port->readByteWithin(kReplyByteWaitMs);
+        const int b = stopped ? -1 : port->readByteWithin(kReplyByteWaitMs);
         if (b >= 0) heard = true;
+        if (b < 0) stopped = true;
         reply[i] = static_cast<std::uint8_t>(b);  // a time-out stores 0xFF
         sum = static_cast<std::uint8_t>(sum + reply[i]);
       }
-      const int check = port->readByteWithin(kReplyByteWaitMs);
+      const int check = stopped ? -1 : port->readByteWithin(kReplyByteWaitMs);
       if (check >= 0) heard = true;
+      if (intact != nullptr) *intact = replyLength >= 0 && check == sum;
       if (!verify || check == sum) break;
       // A bad checksum: the same number of bytes and a new checksum are read again from the
       // line, without a new request. A re-read that hears nothing at all means the PBX has

@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "files/settings.h"
 #include "link/call_record.h"
@@ -107,9 +108,12 @@ class PbxLink {
   // kExchangeNoHandshake when three handshakes failed; kExchangeFailed on a port error, when
   // a checksum re-read hears nothing at all from the PBX (every byte, and the checksum, timed
   // out), or when 16 re-reads all failed their checksum. Never throws ECommError. Never
-  // touches bytes outside `reply`.
+  // touches bytes outside `reply`. When `intact` is given it tells whether a length byte came
+  // and the last checksum read matched the bytes (also without `verify`, which only decides
+  // whether a mismatch is read again).
   int exchange(std::uint8_t command, bool verify, bool withPayload, const std::uint8_t* data,
-               int count, std::uint8_t subcommand, ReplyBuffer& reply, int& replyLength);
+               int count, std::uint8_t subcommand, ReplyBuffer& reply, int& replyLength,
+               bool* intact = nullptr);
 
   // --- call records (record_reader.cpp) ---
   // Empties the buffer of every unit into recordHandler. kOk, kReadBufferEmpty, kReadStopped,
@@ -151,6 +155,11 @@ class PbxLink {
   std::function<void(const CallRecord&)> recordHandler;
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> continuousMode{false};
+  // Per unit: the bytes of the record last handed to recordHandler (or refused) that the PBX
+  // may still hold, because no next-record reply has yet shown it taken; empty when there is
+  // none, or when a stop came with that record (a failed save must let it come again).
+  // readRecords drops the same record when the PBX sends it once more.
+  std::array<std::vector<std::uint8_t>, 3> handedOver;
 
   Settings settings;
   std::string headerLine;

@@ -17,6 +17,8 @@ namespace {
 
 // Lines shorter than this are dropped from the line store and not counted.
 constexpr std::size_t kMinStoredLineLength = 30;
+// Data files larger than this are refused: a year of calls of a large PBX is a few hundred MB.
+constexpr std::size_t kMaxDataFileBytes = std::size_t{1} << 30;
 // callList and the two traffic lists start with room for this many entries.
 constexpr std::size_t kCallCapacity = 100000;
 constexpr std::size_t kTrafficCapacity = 500;
@@ -164,9 +166,16 @@ LoadResult ReportBook::load(const std::string& path) {
   std::string bytes;
   std::vector<char> buffer(1 << 16);
   bool readFailed = false;
+  bool tooLarge = false;
   try {
     for (bool first = true;; first = false) {
       const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
+      // The whole file is held in memory: a file far larger than any data file (a wrong
+      // choice, a damaged disk, a device) is refused before it can exhaust the memory.
+      if (bytes.size() + n > kMaxDataFileBytes) {
+        tooLarge = true;
+        break;
+      }
       bytes.append(buffer.data(), n);
       if (n < buffer.size()) {
         if (std::ferror(file)) {
@@ -178,6 +187,10 @@ LoadResult ReportBook::load(const std::string& path) {
       if (first && std::fseek(file, 0, SEEK_END) == 0) {
         // The first block read, so this is a readable file: make room for the rest at once.
         const long size = std::ftell(file);
+        if (size > 0 && static_cast<unsigned long>(size) > kMaxDataFileBytes) {
+          tooLarge = true;
+          break;
+        }
         if (size > 0) bytes.reserve(static_cast<std::size_t>(size));
         if (std::fseek(file, static_cast<long>(n), SEEK_SET) != 0) {
           readFailed = true;
@@ -191,6 +204,12 @@ LoadResult ReportBook::load(const std::string& path) {
     result.errorNumber = ENOMEM;
   }
   std::fclose(file);
+  if (tooLarge) {
+    result.code = kLoadFileFailed;
+    result.errorNumber = EFBIG;
+    result.message = ru("Файл \"") + path + ru("\" слишком велик (больше 1 ГБ) и не загружен.");
+    return result;
+  }
   if (readFailed) {
     result.code = kLoadFileFailed;
     result.message = ru("Не удалось прочитать файл \"") + path + ru("\". errno = ") +

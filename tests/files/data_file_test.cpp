@@ -106,3 +106,17 @@ TEST_F(PbxLinkDataFileTest, UnwritableDataFileIsReportedAsNotWritten) {
 
 }  // namespace
 }  // namespace kordel
+
+namespace {
+
+// A data-file name from a damaged configuration file may hold a NUL byte; the line must not
+// go to the file named by the part before it.
+TEST(AppendLinesNul, NameWithANulByteWritesNothing) {
+  kordel::test::TempDir dir;
+  const std::string cut = dir.file("calls.txt");
+  const std::string name = cut + std::string(1, '\0') + "tail";
+  EXPECT_EQ(kordel::appendLines(name, {"line"}), kordel::kAppendFailed);
+  EXPECT_FALSE(std::filesystem::exists(cut));
+}
+
+}  // namespace
