@@ -70,7 +70,24 @@ file_hw calls3.txt >got.txt
 head -n "$(wc -l <want.txt)" got.txt | cmp -s want.txt - || fail "taken records missing after a stop"
 [ "$(wc -l <got.txt)" -le $(($(wc -l <want.txt) + 1)) ] || fail "extra lines after a stop"
 
-# 5. No data file, and a port that cannot be opened.
+# 5. A noisy line: damaged record replies and lost handshake echoes (the in-process
+# fault-injection tests cover the other faults). One continuous read (one link) runs until the
+# buffer is empty; every record arrives once, in order, and no line is one the PBX never sent.
+start_sim --model 4 --records 30 --seed 11 --next-checksum 0.3 --first-checksum 0.3 \
+  --drop-echo 0.02
+"$CLI" read --port "$WORK/pbx" --data "$WORK/calls4.txt" --no-titles --continuous \
+  >/dev/null 2>err.txt &
+pid=$!
+for _ in $(seq 600); do [ "$(wc -l <taken.txt)" -ge 30 ] && break; sleep 0.1; done
+sleep 1
+kill -TERM $pid
+wait $pid
+[ "$(wc -l <taken.txt)" -eq 30 ] || fail "noisy line: only $(wc -l <taken.txt) of 30 records taken in 60 s"
+taken_hw >want.txt
+file_hw calls4.txt >got.txt
+cmp -s want.txt got.txt || fail "noisy line: records lost, doubled or damaged: $(diff want.txt got.txt | head)"
+
+# 6. No data file, and a port that cannot be opened.
 printf 'TARIF_FNAME=\r\nREALTIME_FNAME=\r\nAUTO=' >KordelOut.cfg
 "$CLI" read --port "$WORK/pbx" >/dev/null 2>err.txt
 rc=$?
