@@ -205,88 +205,35 @@ bool parseCallLine(std::string_view line, ReportCall& call, std::string& error) 
   return true;
 }
 
-void LineTraffic::setInMinutes(std::uint32_t m) {
-  inMinutes = m;
-  if (m >= 60) {
-    inHours += m / 60;
-    inMinutes = m % 60;
-  }
-}
-
-void LineTraffic::setInSeconds(std::uint32_t s) {
-  inSeconds = s;
-  if (s >= 60) {
-    setInMinutes(s / 60 + inMinutes);
-    inSeconds = s % 60;
-  }
-}
-
-void LineTraffic::setOutMinutes(std::uint32_t m) {
-  outMinutes = m;
-  if (m >= 60) {
-    outHours += m / 60;
-    outMinutes = m % 60;
-  }
-}
-
-void LineTraffic::setOutSeconds(std::uint32_t s) {
-  outSeconds = s;
-  if (s >= 60) {
-    setOutMinutes(s / 60 + outMinutes);
-    outSeconds = s % 60;
-  }
-}
-
-void TrunkTraffic::setInMinutes(std::uint32_t m) {
-  inMinutes = m;
-  if (m >= 60) {
-    inHours += m / 60;
-    inMinutes = m % 60;
-  }
-}
-
-void TrunkTraffic::setInSeconds(std::uint32_t s) {
-  inSeconds = s;
-  if (s >= 60) {
-    setInMinutes(s / 60 + inMinutes);
-    inSeconds = s % 60;
-  }
-}
-
-void TrunkTraffic::setOutMinutes(std::uint32_t m) {
-  outMinutes = m;
-  if (m >= 60) {
-    outHours += m / 60;
-    outMinutes = m % 60;
-  }
-}
-
-void TrunkTraffic::setOutSeconds(std::uint32_t s) {
-  outSeconds = s;
-  if (s >= 60) {
-    setOutMinutes(s / 60 + outMinutes);
-    outSeconds = s % 60;
-  }
-}
-
 namespace {
 
-// A new entry starts at zero, so adding to it is the same as filling it.
-template <typename Traffic>
-void addCallTo(Traffic& entry, const ReportCall& call) {
-  if (call.extNumber.empty()) {
-    entry.inHours += call.durHours;
-    entry.setInMinutes(call.durMinutes + entry.inMinutes);
-    entry.setInSeconds(call.durSeconds + entry.inSeconds);
-    entry.inSec += call.durationSec;
-  } else {
-    entry.outHours += call.durHours;
-    entry.setOutMinutes(call.durMinutes + entry.outMinutes);
-    entry.setOutSeconds(call.durSeconds + entry.outSeconds);
-    entry.outSec += call.durationSec;
+// minutes := m, carrying whole hours.
+void carryMinutes(std::int64_t& hours, std::uint32_t& minutes, std::uint32_t m) {
+  minutes = m;
+  if (m >= 60) {
+    hours += m / 60;
+    minutes = m % 60;
   }
-  entry.totalSec += call.durationSec;
 }
+
+// seconds := s, carrying whole minutes (and through them hours).
+void carrySeconds(std::int64_t& hours, std::uint32_t& minutes, std::uint32_t& seconds,
+                  std::uint32_t s) {
+  seconds = s;
+  if (s >= 60) {
+    carryMinutes(hours, minutes, s / 60 + minutes);
+    seconds = s % 60;
+  }
+}
+
+}  // namespace
+
+void Traffic::setInMinutes(std::uint32_t m) { carryMinutes(inHours, inMinutes, m); }
+void Traffic::setInSeconds(std::uint32_t s) { carrySeconds(inHours, inMinutes, inSeconds, s); }
+void Traffic::setOutMinutes(std::uint32_t m) { carryMinutes(outHours, outMinutes, m); }
+void Traffic::setOutSeconds(std::uint32_t s) { carrySeconds(outHours, outMinutes, outSeconds, s); }
+
+namespace {
 
 void appendPart(std::string& out, std::int64_t value) {
   const std::string digits = std::to_string(value);
@@ -335,8 +282,21 @@ unsigned char foldCase(unsigned char c) {
 
 }  // namespace
 
-void LineTraffic::addCall(const ReportCall& call) { addCallTo(*this, call); }
-void TrunkTraffic::addCall(const ReportCall& call) { addCallTo(*this, call); }
+// A new entry starts at zero, so adding to it is the same as filling it.
+void Traffic::addCall(const ReportCall& call) {
+  if (call.extNumber.empty()) {
+    inHours += call.durHours;
+    setInMinutes(call.durMinutes + inMinutes);
+    setInSeconds(call.durSeconds + inSeconds);
+    inSec += call.durationSec;
+  } else {
+    outHours += call.durHours;
+    setOutMinutes(call.durMinutes + outMinutes);
+    setOutSeconds(call.durSeconds + outSeconds);
+    outSec += call.durationSec;
+  }
+  totalSec += call.durationSec;
+}
 
 std::string formatTraffic(std::int64_t hours, std::int64_t minutes, std::int64_t seconds) {
   std::string out;

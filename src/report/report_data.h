@@ -68,8 +68,10 @@ bool toInt32(std::string_view text, std::int32_t& value);
 // Seconds counters are kept in 64 bits: a million long calls overflow 32 bits.
 using Seconds = std::int64_t;
 
-// The traffic of one subscriber line ("АЛ").
-struct LineTraffic {
+// The incoming, outgoing and total traffic of one line. The hours-minutes-seconds triples
+// feed the traffic columns, the seconds counters the total column and the traffic sorts; both
+// always describe the same amounts.
+struct Traffic {
   std::int64_t inHours = 0;
   std::uint32_t inMinutes = 0;  // 0..59 after every update
   std::uint32_t inSeconds = 0;  // 0..59 after every update
@@ -79,8 +81,6 @@ struct LineTraffic {
   Seconds totalSec = 0;
   Seconds inSec = 0;
   Seconds outSec = 0;
-  std::string hwNumber;   // the key
-  std::string prgNumber;  // the programmed number of the first call seen on this line
 
   // inMinutes := m, carrying whole hours into inHours.
   void setInMinutes(std::uint32_t m);
@@ -92,24 +92,15 @@ struct LineTraffic {
   void addCall(const ReportCall& call);
 };
 
-// The traffic of one trunk line ("СЛ"); the same numbers, keyed by the trunk number.
-struct TrunkTraffic {
-  std::int64_t inHours = 0;
-  std::uint32_t inMinutes = 0;
-  std::uint32_t inSeconds = 0;
-  std::int64_t outHours = 0;
-  std::uint32_t outMinutes = 0;
-  std::uint32_t outSeconds = 0;
-  Seconds totalSec = 0;
-  Seconds inSec = 0;
-  Seconds outSec = 0;
-  std::string trunkText;  // the key
+// The traffic of one subscriber line ("АЛ").
+struct LineTraffic : Traffic {
+  std::string hwNumber;   // the key
+  std::string prgNumber;  // the programmed number of the first call seen on this line
+};
 
-  void setInMinutes(std::uint32_t m);
-  void setInSeconds(std::uint32_t s);
-  void setOutMinutes(std::uint32_t m);
-  void setOutSeconds(std::uint32_t s);
-  void addCall(const ReportCall& call);
+// The traffic of one trunk line ("СЛ"), keyed by the trunk number.
+struct TrunkTraffic : Traffic {
+  std::string trunkText;  // the key
 };
 
 // "h:mm:ss" with every part shorter than two digits given a leading 0; hours are not limited
