@@ -2,11 +2,13 @@
 // The first line on stdout is the device path to open as the serial port.
 #include <signal.h>
 
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
+#include <limits>
+#include <stdexcept>
 #include <sstream>
 
+#include "app/args/option_parser.h"
 #include "pbxsim.h"
 
 namespace {
@@ -14,7 +16,7 @@ namespace {
 std::vector<std::uint8_t> parseHexBytes(const std::string& text) {
   if (text.empty()) return {};
   auto r = pbxsim::Record::fromHex(text);
-  if (!r) throw CLI::ValidationError("hex bytes", "bad hex byte list: " + text);
+  if (!r) throw std::runtime_error("bad hex byte list: " + text);
   return r->bytes;
 }
 
@@ -33,7 +35,7 @@ std::vector<pbxsim::LineGroup> parseGroups(const std::string& text) {
       unsigned kind = 0, index = 0, state = 0;
       if (std::sscanf(e.c_str(), "%x:%u:%u", &kind, &index, &state) != 3 || kind > 255 ||
           index > 255 || state > 255)
-        throw CLI::ValidationError("--line-groups", "bad entry: " + e);
+        throw std::runtime_error("bad --line-groups entry: " + e);
       group.push_back({static_cast<std::uint8_t>(kind), static_cast<std::uint8_t>(index),
                        static_cast<std::uint8_t>(state)});
     }
@@ -45,7 +47,8 @@ std::vector<pbxsim::LineGroup> parseGroups(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{
+  kordel::args::OptionParser app{
+      "pbxsim [OPTIONS]",
       "pbxsim - a simulated ORVANEX PBX on a pseudo-terminal.\n"
       "Prints the serial device path on the first line of stdout and answers the handshake,\n"
       "identification, unit selection, buffer status, first/next record and line state\n"
@@ -61,117 +64,115 @@ int main(int argc, char** argv) {
   int key = sc.maskKey, versionLead = sc.versionLead, versionNibbles = sc.versionNibbles;
   int serial = sc.serial;
 
-  app.add_option("--model", sc.modelCode,
-                 "model code sent at identification: 2 = name in --model-name, 3 = C, "
-                 "4 = QTR160, 5 = DL256, 6 = QTR400-1, 7 = DL40, 8 = DL72 (others are sent as "
-                 "given)")
-      ->capture_default_str();
-  app.add_option("--model-name", sc.modelName,
-                 "model name text for code 2, up to 7 bytes (e.g. 2xB, 3xB, DL256xx)");
-  app.add_option("--key", key, "masking key byte (0..255, 0x.. accepted)")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 255));
-  app.add_option("--time-step", sc.timeStepByte,
-                 "identification byte 13: seconds per PBX time unit (0 means 6)")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 255));
-  app.add_option("--serial", serial, "serial number (0..65535)")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 65535));
-  app.add_option("--version-lead", versionLead, "software version leading number (byte 7)")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 255));
-  app.add_option("--version-nibbles", versionNibbles,
-                 "software version nibbles (byte 6), e.g. 0x25 for x2,5")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 255));
-  app.add_option("--clock", clockText,
-                 "PBX clock at start, \"YYYY-MM-DD HH:MM:SS\" (default: local time); it runs");
-  app.add_option("--units", units, "number of units (3 for a complex \"3xB\")")
-      ->capture_default_str()
-      ->check(CLI::Range(1, 3));
-  app.add_option("--capacity", capacity, "buffer capacity of each unit")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 65535));
-  app.add_option("--records", records, "random records generated into each unit at start")
-      ->capture_default_str()
-      ->check(CLI::Range(0, 1000000));
-  app.add_option("--seed", sc.seed, "seed for records, live traffic and fault draws")
-      ->capture_default_str();
-  app.add_option("--record-file", recordFile,
-                 "load records from this file (after the generated ones)");
-  app.add_option("--write-records", writeRecords,
-                 "write the buffer contents at start to this record file");
-  app.add_option("--counter-base", counterBase, "status counter B before any record is taken")
-      ->capture_default_str();
-  app.add_option("--counters", fixedCounters,
-                 "fixed status counters A B for every unit (A - B = records left)")
-      ->expected(2);
-  app.add_option("--calls-per-minute", sc.callsPerMinute,
-                 "live calls that end as new records while running (0 = none)")
-      ->capture_default_str();
-  app.add_flag("--line-speed", sc.lineSpeed,
-               "emulate 19200 baud 8N2: about 573 us per byte in both directions");
-  app.add_option("--unit-ack-delay-ms", sc.unitAckDelayMs,
-                 "least pause before acknowledging a unit selection")
-      ->capture_default_str();
-  app.add_option("--line-state", lineMode,
-                 "line state replies: live (random connections), groups, payload, wire")
-      ->capture_default_str()
-      ->check(CLI::IsMember({"live", "groups", "payload", "wire"}));
-  app.add_option("--line-groups", lineGroups,
-                 "groups for --line-state groups: \"44:5:2,46:3:1;44:17:0\" (kind in hex, "
-                 "index and state in decimal; ';' between groups)");
-  app.add_option("--line-payload", linePayload,
-                 "unmasked data for --line-state payload, hex bytes");
-  app.add_option("--line-wire", lineWire, "exact wire bytes for --line-state wire, hex bytes");
-  app.add_option("--link", sc.linkPath,
-                 "keep a symlink at this path pointing to the current device");
-  app.add_option("--taken", sc.takenLogPath,
-                 "append each taken record to this file as a record line, flushed (- = stdout)");
+  app.integer("--model", sc.modelCode,
+              "model code sent at identification: 2 = name in --model-name, 3 = C, 4 = QTR160, "
+              "5 = DL256, 6 = QTR400-1, 7 = DL40, 8 = DL72 (others are sent as given; "
+              "default 4)",
+              0, 255);
+  app.text("--model-name", sc.modelName,
+           "model name text for code 2, up to 7 bytes (e.g. 2xB, 3xB, DL256xx)");
+  app.integer("--key", key, "masking key byte, 0x.. accepted (default 0x5A)", 0, 255);
+  app.integer("--time-step", sc.timeStepByte,
+              "identification byte 13: seconds per PBX time unit (0, the default, means 6)", 0,
+              255);
+  app.integer("--serial", serial, "serial number (default 12345)", 0, 65535);
+  app.integer("--version-lead", versionLead,
+              "software version leading number, byte 7 (default 3)", 0, 255);
+  app.integer("--version-nibbles", versionNibbles,
+              "software version nibbles, byte 6, e.g. 0x25 for x2,5 (the default)", 0, 255);
+  app.text("--clock", clockText,
+           "PBX clock at start, \"YYYY-MM-DD HH:MM:SS\" (default: local time); it runs");
+  app.integer("--units", units, "number of units, 3 for a complex \"3xB\" (default 1)", 1, 3);
+  app.integer("--capacity", capacity, "buffer capacity of each unit (default 100)", 0, 65535);
+  app.integer("--records", records, "random records generated into each unit at start", 0,
+              1000000);
+  app.integer("--seed", sc.seed, "seed for records, live traffic and fault draws (default 1)");
+  app.text("--record-file", recordFile, "load records from this file (after the generated ones)");
+  app.text("--write-records", writeRecords,
+           "write the buffer contents at start to this record file");
+  app.integer("--counter-base", counterBase,
+              "status counter B before any record is taken (default 0)", 0, 65535);
+  app.integers("--counters", fixedCounters, 2,
+               "fixed status counters A B for every unit (A - B = records left)", 0, 65535);
+  app.number("--calls-per-minute", sc.callsPerMinute,
+             "live calls that end as new records while running (0, the default, = none)", 0,
+             1e6);
+  app.flag("--line-speed", sc.lineSpeed,
+           "emulate 19200 baud 8N2: about 573 us per byte in both directions");
+  app.integer("--unit-ack-delay-ms", sc.unitAckDelayMs,
+              "least pause before acknowledging a unit selection (default 8)", 0, 60000);
+  app.choice("--line-state", lineMode, {"live", "groups", "payload", "wire"},
+             "line state replies: live (random connections, the default), groups, payload, "
+             "wire");
+  app.text("--line-groups", lineGroups,
+           "groups for --line-state groups: \"44:5:2,46:3:1;44:17:0\" (kind in hex, index and "
+           "state in decimal; ';' between groups)");
+  app.text("--line-payload", linePayload, "unmasked data for --line-state payload, hex bytes");
+  app.text("--line-wire", lineWire, "exact wire bytes for --line-state wire, hex bytes");
+  app.text("--link", sc.linkPath, "keep a symlink at this path pointing to the current device");
+  app.text("--taken", sc.takenLogPath,
+           "append each taken record to this file as a record line, flushed (- = stdout)");
 
-  auto* faults = app.add_option_group("Faults", "misbehaviour on request");
-  faults->add_option("--first-checksum", f.firstRecordChecksum,
-                     "probability of a wrong checksum on a first-record reply");
-  faults->add_option("--next-checksum", f.nextRecordChecksum,
-                     "probability of a wrong checksum on a next-record reply");
-  faults->add_option("--status-checksum", f.statusChecksum,
-                     "probability of a wrong checksum on a buffer status reply");
-  faults->add_option("--line-state-checksum", f.lineStateChecksum,
-                     "probability of a wrong checksum on a line state reply");
-  faults->add_flag("--resend-after-bad-checksum", f.resendAfterBadChecksum,
-                   "after a wrong checksum, send the data and a right checksum again");
-  faults->add_option("--drop-echo", f.dropEcho, "probability of not echoing a probe");
-  faults->add_option("--drop-reply", f.dropReply, "probability of not answering a request");
-  faults->add_option("--garbage", f.garbageBefore,
-                     "probability of 1..4 random bytes before a reply");
-  faults->add_option("--truncate", f.truncateReply, "probability of a reply stopping half-way");
-  faults->add_option("--silent-after", f.silentAfter,
-                     "answer nothing after this many requests (probes not counted)");
-  faults->add_option("--slow-reply-ms", f.slowReplyMs, "pause before every reply and echo");
-  faults->add_option("--hangup-after", f.hangupAfter,
-                     "close the pseudo-terminal after this many requests");
-  faults->add_option("--come-back-after-ms", f.comeBackAfterMs,
-                     "after that hang-up, open a new pseudo-terminal after this pause (use "
-                     "--link to keep the path)");
-  faults->add_flag("--burst16ms", f.burst16ms, "release output on 16 ms ticks");
-  faults->add_option("--byte-delay-us", f.byteDelayUs, "extra pause per output byte");
-  faults
-      ->add_option("--byte-fault", byteFaultKind,
-                   "fault at one output byte: none, drop, flip, wrong, delay")
-      ->check(CLI::IsMember({"none", "drop", "flip", "wrong", "delay"}));
-  faults->add_option("--byte-fault-segment", f.byteFault.segment,
-                     "segment = number of record replies sent before (-1 = every)");
-  faults->add_option("--byte-fault-position", f.byteFault.position,
-                     "byte index in the segment (segments restart after each record reply and "
-                     "unit selection acknowledgement; handshake echoes count)");
-  faults->add_flag("--byte-fault-persistent", f.byteFault.persistent,
-                   "hit the byte in every segment from --byte-fault-segment on");
-  faults->add_option("--byte-fault-value", f.byteFault.value, "byte sent by the wrong fault");
-  faults->add_option("--byte-fault-mask", f.byteFault.flipMask, "XOR mask of the flip fault");
-  faults->add_option("--byte-fault-delay-ms", f.byteFault.delayMs, "pause of the delay fault");
+  // Faults: misbehaviour on request.
+  app.number("--first-checksum", f.firstRecordChecksum,
+             "fault: probability of a wrong checksum on a first-record reply", 0, 1);
+  app.number("--next-checksum", f.nextRecordChecksum,
+             "fault: probability of a wrong checksum on a next-record reply", 0, 1);
+  app.number("--status-checksum", f.statusChecksum,
+             "fault: probability of a wrong checksum on a buffer status reply", 0, 1);
+  app.number("--line-state-checksum", f.lineStateChecksum,
+             "fault: probability of a wrong checksum on a line state reply", 0, 1);
+  app.flag("--resend-after-bad-checksum", f.resendAfterBadChecksum,
+           "fault: after a wrong checksum, send the data and a right checksum again");
+  app.number("--drop-echo", f.dropEcho, "fault: probability of not echoing a probe", 0, 1);
+  app.number("--drop-reply", f.dropReply, "fault: probability of not answering a request", 0, 1);
+  app.number("--garbage", f.garbageBefore,
+             "fault: probability of 1..4 random bytes before a reply", 0, 1);
+  app.number("--truncate", f.truncateReply,
+             "fault: probability of a reply stopping half-way", 0, 1);
+  app.integer("--silent-after", f.silentAfter,
+              "fault: answer nothing after this many requests (probes not counted)", -1,
+              std::numeric_limits<int>::max());
+  app.integer("--slow-reply-ms", f.slowReplyMs, "fault: pause before every reply and echo", 0,
+              600000);
+  app.integer("--hangup-after", f.hangupAfter,
+              "fault: close the pseudo-terminal after this many requests", -1,
+              std::numeric_limits<int>::max());
+  app.integer("--come-back-after-ms", f.comeBackAfterMs,
+              "fault: after that hang-up, open a new pseudo-terminal after this pause (use "
+              "--link to keep the path)",
+              -1, 600000);
+  app.flag("--burst16ms", f.burst16ms, "fault: release output on 16 ms ticks");
+  app.integer("--byte-delay-us", f.byteDelayUs, "fault: extra pause per output byte", 0,
+              10000000);
+  app.choice("--byte-fault", byteFaultKind, {"none", "drop", "flip", "wrong", "delay"},
+             "fault at one output byte (default none)");
+  app.integer("--byte-fault-segment", f.byteFault.segment,
+              "segment = number of record replies sent before (-1 = every)", -1,
+              std::numeric_limits<int>::max());
+  app.integer("--byte-fault-position", f.byteFault.position,
+              "byte index in the segment (segments restart after each record reply and unit "
+              "selection acknowledgement; handshake echoes count)",
+              0, std::numeric_limits<int>::max());
+  app.flag("--byte-fault-persistent", f.byteFault.persistent,
+           "hit the byte in every segment from --byte-fault-segment on");
+  app.integer("--byte-fault-value", f.byteFault.value,
+              "byte sent by the wrong fault (default 0x55)");
+  app.integer("--byte-fault-mask", f.byteFault.flipMask,
+              "XOR mask of the flip fault (default 0x01)");
+  app.integer("--byte-fault-delay-ms", f.byteFault.delayMs,
+              "pause of the delay fault (default 700)", 0, 600000);
 
-  CLI11_PARSE(app, argc, argv);
+  switch (app.parse(std::vector<std::string>(argv + 1, argv + argc))) {
+    case kordel::args::ParseStatus::Ok:
+      break;
+    case kordel::args::ParseStatus::Help:
+      std::cout << app.help();
+      return 0;
+    case kordel::args::ParseStatus::Error:
+      std::cerr << "pbxsim: " << app.error() << "\nRun with --help for more information.\n";
+      return 2;
+  }
 
   sc.maskKey = static_cast<std::uint8_t>(key);
   sc.serial = static_cast<std::uint16_t>(serial);

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The command lines of kordel-cli and pbxsim: help exits 0, a wrong command line exits 2 with
+# the reason on stderr and does nothing else (no port opened, no file written).
+#   cli_usage.sh KORDEL_CLI PBXSIM
+set -u
+cli="$1"
+sim="$2"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+fail=0
+
+# expect STATUS STDERR-PART PROGRAM ARGS...
+expect() {
+  local want="$1" part="$2"; shift 2
+  local err rc
+  err="$("$@" 2>&1 >/dev/null)"; rc=$?
+  if [ "$rc" -ne "$want" ]; then
+    echo "FAILED: $* gave exit $rc, not $want: $err"; fail=1
+  elif [ -n "$part" ] && [[ "$err" != *"$part"* ]]; then
+    echo "FAILED: $*: stderr lacks \"$part\": $err"; fail=1
+  else
+    echo "ok: $*"
+  fi
+}
+
+expect 0 "" "$cli" --help
+expect 0 "" "$cli" read --help
+expect 0 "" "$cli" report -h
+expect 2 "Usage: kordel-cli COMMAND" "$cli"
+expect 2 "unknown command: fetch" "$cli" fetch
+expect 2 "unknown option: --colour" "$cli" status --colour
+expect 2 "--titles and --no-titles exclude each other" "$cli" read --titles --no-titles --data d.txt
+expect 2 "--port needs a value" "$cli" read --port
+expect 2 "--interval: \"0\" is not a whole number from 1 to 300" "$cli" monitor --interval 0
+expect 2 "--interval: \"301\"" "$cli" monitor --interval=301
+expect 2 "--count: \"0\"" "$cli" monitor --count 0
+expect 2 "DATAFILE is required" "$cli" report
+expect 2 "\"size\" is not one of hw, prg, out, in, total" "$cli" report x.txt --sort-lines size
+expect 2 "unexpected argument: y.txt" "$cli" report x.txt y.txt
+expect 0 "" "$sim" --help
+expect 2 "--key: \"0x100\"" "$sim" --key 0x100
+expect 2 "--drop-reply: \"1.5\" is not a number from 0 to 1" "$sim" --drop-reply 1.5
+expect 2 "--counters needs 2 values" "$sim" --counters 5
+
+# Nothing was created by the refused command lines.
+left="$(ls -A)"
+[ -z "$left" ] || { echo "FAILED: files left behind: $left"; fail=1; }
+
+# The help texts fit 100 columns.
+for args in "--help" "read --help" "monitor --help" "report --help"; do
+  # shellcheck disable=SC2086
+  wide="$("$cli" $args | awk 'length > 100')"
+  [ -z "$wide" ] || { echo "FAILED: kordel-cli $args has lines wider than 100: $wide"; fail=1; }
+done
+wide="$("$sim" --help | awk 'length > 100')"
+[ -z "$wide" ] || { echo "FAILED: pbxsim --help has lines wider than 100: $wide"; fail=1; }
+
+exit $fail
