@@ -118,6 +118,9 @@ class SerialPort {
 
  private:
   void applySetting(std::uint8_t code, LineSettings previous);
+  // The platform's half of open: opens deviceName with `requested` and, on success, stores
+  // the handle, the time-outs and the settings and sets isOpen.
+  void openDevice(const LineSettings& requested);
 
   std::unique_ptr<Native> native_;
 };

@@ -1,6 +1,7 @@
-// The platform-neutral part of SerialPort: the exception, the line setters, the read with a
-// deadline and the mapping of port names to device paths. The platform files supply the
-// device calls, the clock, the pause and the system error number.
+// The platform-neutral part of SerialPort: the exception, the line setters, the settings an
+// open starts from, the read with a deadline and the mapping of port names to device paths.
+// The platform files supply the device calls, the clock, the pause and the system error
+// number.
 #include <cctype>
 #include <cstdlib>
 #include <string>
@@ -56,6 +57,17 @@ const char* commErrorText(std::uint8_t code) {
 ECommError::ECommError(std::uint8_t code) : code(code), lastError(lastSystemError()) {}
 
 const char* ECommError::what() const noexcept { return commErrorText(code); }
+
+void SerialPort::open(const std::string& name) {
+  if (isOpen) return;
+  setDeviceName(name);
+  setBaudRate(19200);
+  setParity(0);
+  setStopBits(2);
+  setByteSize(8);
+  const LineSettings requested = lineSettings;
+  openDevice(requested);
+}
 
 void SerialPort::setDeviceName(const std::string& name) {
   if (isOpen) throw ECommError(kCommNameWhileOpen);

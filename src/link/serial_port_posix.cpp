@@ -213,15 +213,7 @@ void SerialPort::applySetting(std::uint8_t code, LineSettings previous) {
   }
 }
 
-void SerialPort::open(const std::string& name) {
-  if (isOpen) return;
-  setDeviceName(name);
-  setBaudRate(19200);
-  setParity(0);
-  setStopBits(2);
-  setByteSize(8);
-  const LineSettings requested = lineSettings;
-
+void SerialPort::openDevice(const LineSettings& requested) {
   const std::string path = resolveDevicePath(deviceName);
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw ECommError(kCommOpenFailed);

@@ -56,15 +56,7 @@ void SerialPort::applySetting(std::uint8_t code, LineSettings previous) {
   }
 }
 
-void SerialPort::open(const std::string& name) {
-  if (isOpen) return;
-  setDeviceName(name);
-  setBaudRate(19200);
-  setParity(0);
-  setStopBits(2);
-  setByteSize(8);
-  const LineSettings requested = lineSettings;
-
+void SerialPort::openDevice(const LineSettings& requested) {
   HANDLE handle = CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) throw ECommError(kCommOpenFailed);
