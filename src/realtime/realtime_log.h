@@ -28,15 +28,9 @@ int stepLogInterval(int interval, int delta);
 // The interval limited to 1..300.
 int clampLogInterval(int interval);
 
-// A local calendar date and time of the workstation.
-struct StampTime {
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-};
+// A local calendar date and time of the workstation, year to second: the same fields as the
+// PBX clock.
+using StampTime = PbxClock;
 // The workstation's local time now.
 StampTime localTimeNow();
 
