@@ -128,7 +128,11 @@ int loadPortConfigOnce(Settings& settings, bool mayRepair) {
 
 Settings::Settings() {
   try {
-    startDirectory = fromNativePath(std::filesystem::current_path().string());
+    const std::string native = std::filesystem::current_path().string();
+    startDirectory = fromNativePath(native);
+    // A directory name with characters Windows-1251 lacks would come back as another name
+    // (with '?' in their place); the current directory is then named relatively.
+    if (nativePath(startDirectory) != native) startDirectory = ".";
   } catch (const std::exception&) {
     startDirectory = ".";
   }

@@ -34,7 +34,8 @@ struct Settings {
   std::string dataFileName;     // Windows-1251 path
   std::string realTimeLogName;  // Windows-1251 path
   int autostartMode = kAutostartNone;
-  std::string startDirectory;   // the current directory when the settings were made
+  std::string startDirectory;   // the current directory when the settings were made; "." when
+                                // its name cannot be written in Windows-1251
   bool firstRun = false;
 
   // Defaults, with startDirectory = the current directory.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "files/data_file.h"
 #include "files/text_codec.h"
 #include "link/pbx_link.h"
 #include "support/temp_dir.h"
@@ -65,6 +66,40 @@ TEST(SettingsDefaultsTest, MatchAFreshLink) {
   EXPECT_EQ(s.autostartMode, kAutostartNone);
   EXPECT_FALSE(s.firstRun);
   EXPECT_EQ(s.startDirectory, std::filesystem::current_path().string());
+}
+
+// Runs `body` with the current directory changed to `directory`, and changes it back.
+template <typename Body>
+void inDirectory(const std::filesystem::path& directory, Body body) {
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(directory);
+  body();
+  std::filesystem::current_path(previous);
+}
+
+TEST(SettingsDefaultsTest, ConfigurationFilesAreFoundInADirectoryWindows1251CannotName) {
+  TempDir dir;
+  // Japanese and a Greek letter: neither is in Windows-1251. Cyrillic is, and keeps its name.
+  for (const char* name :
+       {"\u65e5\u672c", "\u03a9-config", "\u041a\u043e\u0440\u0434\u0435\u043b\u044c"}) {
+    const auto sub = dir.path() / std::string(name);  // POSIX paths are UTF-8 bytes
+    std::filesystem::create_directory(sub);
+    inDirectory(sub, [&] {
+      Settings s;
+      const bool cyrillic = std::string(name).rfind("\u041a", 0) == 0;
+      if (cyrillic) {
+        EXPECT_EQ(nativePath(s.startDirectory), sub.string());
+      } else {
+        EXPECT_EQ(s.startDirectory, ".") << name;
+      }
+      EXPECT_EQ(loadPortConfig(s), kConfigOk) << name;
+      EXPECT_TRUE(s.firstRun) << name;
+      EXPECT_EQ(savePortConfig(s, "COM3", false), kConfigOk) << name;
+      EXPECT_EQ(saveOutputConfig(s, "calls.txt", "rt.log"), kConfigOk) << name;
+    });
+    EXPECT_EQ(readBytes(sub / kPortConfigName).substr(0, 2), std::string("\x03\x00", 2)) << name;
+    EXPECT_TRUE(std::filesystem::exists(sub / kOutputConfigName)) << name;
+  }
 }
 
 // --- Kordel.cfg ---
