@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+
 #include <filesystem>
 #include <memory>
 
@@ -95,6 +99,16 @@ TEST_F(RealTimeFormTest, IntervalCountsSuccessfulRefreshes) {
   EXPECT_EQ(realTime->UpDown1->value(), 1);
   realTime->UpDown1->stepDown();
   EXPECT_EQ(realTime->UpDown1->value(), 300);
+
+  // Typed digits do not reach the value; the arrow keys step it.
+  auto* text = realTime->UpDown1->findChild<QLineEdit*>();
+  ASSERT_NE(text, nullptr);
+  QKeyEvent digit(QEvent::KeyPress, Qt::Key_2, Qt::NoModifier, QStringLiteral("2"));
+  QCoreApplication::sendEvent(text, &digit);
+  EXPECT_EQ(realTime->UpDown1->value(), 300);
+  QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+  QCoreApplication::sendEvent(realTime->UpDown1, &up);
+  EXPECT_EQ(realTime->UpDown1->value(), 1);
 }
 
 TEST_F(RealTimeFormTest, WithoutLogNameTheCheckBoxIsDisabledAndNothingIsWritten) {

@@ -4,8 +4,11 @@
 #include <QAction>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QHideEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "app/gui/dialogs.h"
@@ -49,6 +52,9 @@ TRealTimeForm::TRealTimeForm(QWidget* parent) : QDialog(parent) {
   UpDown1->setWrapping(true);
   UpDown1->setValue(kordel::kDefaultLogInterval);
   UpDown1->setFixedWidth(60);
+  // The value is chosen with the arrows only; the text beside them just shows it (typed digits
+  // would pass through every value on the way, e.g. 2 on the way to 25).
+  if (auto* text = UpDown1->findChild<QLineEdit*>()) text->setReadOnly(true);
 
   auto* intervalRow = new QHBoxLayout;
   intervalRow->addWidget(Label1);
@@ -70,13 +76,16 @@ TRealTimeForm::TRealTimeForm(QWidget* parent) : QDialog(parent) {
   resize(523, 347);
 }
 
+// Opening and closing the window start and stop the polling. The window system's own show
+// and hide events (minimising and restoring) do not: monitoring and logging go on while the
+// window is minimised.
 void TRealTimeForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  FormShow();
+  if (!event->spontaneous()) FormShow();
 }
 
 void TRealTimeForm::hideEvent(QHideEvent* event) {
-  RealTimeTimer->stop();
+  if (!event->spontaneous()) RealTimeTimer->stop();
   QDialog::hideEvent(event);
 }
 
@@ -118,7 +127,6 @@ void TRealTimeForm::SelectFile_MenuItemClick() {
   kordel::gui::FileDialogRequest request;
   request.caption = u("Выбрать файл для сохранения данных");
   request.defaultSuffix = QStringLiteral("log");
-  request.nameFilters = {u("Файлы журнала (*.log)"), u("Все файлы (*)")};
   if (!settings.realTimeLogName.empty()) {
     request.directory = kordel::gui::fromCp1251(settings.startDirectory);
     request.fileName = kordel::gui::fromCp1251(settings.realTimeLogName);
@@ -129,6 +137,8 @@ void TRealTimeForm::SelectFile_MenuItemClick() {
   if (!chosen) return;
   proposedName_ = *chosen;
   const std::string name = kordel::gui::toCp1251(*chosen);
+  // A choice that cannot be stored would be gone at the next start without a word; say so,
+  // and use the file for this run all the same.
   if (link_->saveOutputConfig(settings.dataFileName, name) != kordel::kConfigOk) {
     kordel::gui::dialogs().message(this, u("Произошел сбой при записи файла конфигурации."),
                                    u("Ошибка!"));
