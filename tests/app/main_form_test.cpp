@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "app/gui/read_ats_thread.h"
+#include "app/gui/widgets.h"
+#include "files/regional_format.h"
 #include "gui_test_support.h"
 #include "link/pbx_link.h"
 
@@ -489,6 +491,14 @@ TEST_F(MainFormTest, WindowLayoutAndNames) {
   EXPECT_EQ(form->StatusBar1->panelCount(), 6);
   EXPECT_TRUE(form->ListBox1->font().bold());
   EXPECT_TRUE(QFontInfo(form->ListBox1->font()).fixedPitch());
+  // Rows are 14 pixels high whatever the font's own height.
+  auto* lines = qobject_cast<kordel::gui::TLineListModel*>(form->ListBox1->model());
+  ASSERT_NE(lines, nullptr);
+  lines->append(QStringLiteral("05-03-2004 09:07:03   00:01:05   123( 201)"));
+  EXPECT_EQ(form->ListBox1->sizeHintForRow(0), 14);
+  // The time picker shows the program's long time format (H:mm:ss by default).
+  EXPECT_EQ(form->TimePicker->displayFormat(),
+            QString::fromStdString(kordel::regionalFormats().longTime));
 }
 
 }  // namespace

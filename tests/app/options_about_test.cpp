@@ -57,6 +57,12 @@ TEST_F(OptionsFormTest, OpeningShowsTheConfiguredPortAndTitleOption) {
   EXPECT_TRUE(options->NotSaveTitleRadioButton->isChecked());
   EXPECT_FALSE(options->SaveTitleRadioButton->isChecked());
   EXPECT_TRUE(options->Button2->font().bold());
+  EXPECT_TRUE(options->GroupBox1->font().bold());
+  EXPECT_TRUE(options->GroupBox2->font().bold());
+  // The controls inside the group boxes keep the normal weight.
+  EXPECT_FALSE(options->COMPortComboBox->font().bold());
+  EXPECT_FALSE(options->SaveTitleRadioButton->font().bold());
+  EXPECT_FALSE(options->NotSaveTitleRadioButton->font().bold());
 }
 
 TEST_F(OptionsFormTest, OkAfterFirstRunConnectsAndWritesThePortConfiguration) {

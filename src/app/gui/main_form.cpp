@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include <cstring>
+
 #include "app/gui/about_form.h"
 #include "app/gui/dialogs.h"
 #include "app/gui/options_form.h"
@@ -42,11 +44,22 @@ const char* const kCaptionWarning = "Предупреждение";
 
 const char* const kContinuousCaption = "Идет непрерывное считывание";
 
-// Qt date formats share the letters d, M and y with the regional short date format.
-QString qtDateFormat() {
-  const std::string& format = kordel::regionalFormats().shortDate;
-  return format.empty() ? QStringLiteral("dd.MM.yyyy") : QString::fromStdString(format);
+// Qt date and time formats share the letters d, M, y, h, H, m and s with the regional formats
+// (h without an AM/PM mark is the 24-hour hour in both). A format holding any other letter,
+// which Qt would read differently, falls back to the Russian default.
+QString qtFormat(const std::string& format, const char* letters, const char* fallback) {
+  if (format.empty()) return QString::fromLatin1(fallback);
+  for (char c : format) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (letter && std::strchr(letters, c) == nullptr) return QString::fromLatin1(fallback);
+  }
+  return fromCp1251(format);
 }
+
+QString qtDateFormat() {
+  return qtFormat(kordel::regionalFormats().shortDate, "dMy", "dd.MM.yyyy");
+}
+QString qtTimeFormat() { return qtFormat(kordel::regionalFormats().longTime, "hHms", "H:mm:ss"); }
 
 }  // namespace
 
@@ -120,6 +133,7 @@ void TMainForm::buildWindow() {
   ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
   ListBox1->setUniformItemSizes(true);
+  ListBox1->setItemDelegate(new kordel::gui::TFixedRowDelegate(14, ListBox1));
   // Call-record lines are fixed-column text: the list needs a monospace font.
   QFont listFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   listFont.setFamilies({QStringLiteral("Courier New"), QStringLiteral("DejaVu Sans Mono"),
@@ -268,7 +282,7 @@ void TMainForm::buildToolBar() {
   ToolBar1->addWidget(DatePicker);
   TimePicker = new QTimeEdit(ToolBar1);
   TimePicker->setObjectName(QStringLiteral("TimePicker"));
-  TimePicker->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+  TimePicker->setDisplayFormat(qtTimeFormat());
   TimePicker->setFixedWidth(88);
   TimePicker->setEnabled(false);  // display only
   ToolBar1->addWidget(TimePicker);
@@ -296,13 +310,19 @@ void TMainForm::FormShow() {
   if (started_) return;
   started_ = true;
   ExitAfterRead = false;
-  link_ = std::make_shared<kordel::PbxLink>(toCp1251(startDirectory_));
+  // The core names directories in Windows-1251. A start directory whose name has other
+  // characters would come out as another name; the current directory is then named ".".
+  std::string start = toCp1251(startDirectory_);
+  if (fromCp1251(start) != startDirectory_ && QDir(startDirectory_) == QDir::current()) {
+    start = ".";
+  }
+  link_ = std::make_shared<kordel::PbxLink>(start);
   if (link_->loadPortConfig() != kordel::kConfigOk) {
     dialogs().message(this, u("Исключение при открытии/чтении файла конфигурации."),
                       u(kCaptionError));
   }
   kordel::Settings& settings = link_->settings;
-  if (!settings.startDirectory.empty()) {
+  if (!settings.startDirectory.empty() && settings.startDirectory != ".") {
     openDialogDirectory_ = fromCp1251(settings.startDirectory);
   }
   if (!settings.dataFileName.empty()) openDialogFileName_ = fromCp1251(settings.dataFileName);
@@ -356,7 +376,7 @@ void TMainForm::ShowATSInfo() {
   // The clock is unset until a status query has succeeded; the pickers then keep their values.
   const kordel::PbxClock& c = link_->clock;
   if (!link_->settings.firstRun && c.year != 0) {
-    setPickers(c.year, c.month, c.day, c.hour, c.minute, c.second, 0);
+    setPickers(c.year, c.month, c.day, c.hour, c.minute, c.second, 500);
   }
   if (!link_->continuousMode) UnInterruptPanel->clear();
 }
@@ -415,6 +435,8 @@ void TMainForm::LoadFromATSMenuItemClick() {
     ShowATSInfo();
     reader_->start(QThread::TimeCriticalPriority);
   } catch (const kordel::ECommError&) {
+    // A command that fails before the reader starts would otherwise end without a trace,
+    // and the user would wait for records that never come.
     dialogs().message(this, u("Ошибка при работе с СОМ-портом."), u(kCaptionError));
   } catch (const std::exception& e) {
     dialogs().message(this, QString::fromLocal8Bit(e.what()), u(kCaptionError));
@@ -453,6 +475,8 @@ void TMainForm::ReadUninterruptMenuItemClick() {
     reader_->start(QThread::TimeCriticalPriority);
     ReadDataToolButton->setDown(false);
   } catch (const kordel::ECommError&) {
+    // A command that fails before the reader starts would otherwise end without a trace,
+    // and the user would wait for records that never come.
     dialogs().message(this, u("Ошибка при работе с СОМ-портом."), u(kCaptionError));
   } catch (const std::exception& e) {
     dialogs().message(this, QString::fromLocal8Bit(e.what()), u(kCaptionError));
@@ -485,7 +509,6 @@ void TMainForm::SelectFileFromData_MenuItemClick() {
   request.directory = openDialogDirectory_;
   request.fileName = openDialogFileName_;
   request.defaultSuffix = QStringLiteral("txt");
-  request.nameFilters = {u("Текстовые файлы (*.txt)"), u("Все файлы (*)")};
   const std::optional<QString> chosen = dialogs().openFile(this, request);
   int saved = kordel::kConfigOk;
   if (chosen) {
@@ -536,7 +559,7 @@ void TMainForm::RealTime_MenuItemClick() {
 void TMainForm::Report_MenuItemClick() {
   if (report_ == nullptr) return;
   QString directory = startDirectory_;
-  if (link_ && !link_->settings.startDirectory.empty()) {
+  if (link_ && !link_->settings.startDirectory.empty() && link_->settings.startDirectory != ".") {
     directory = fromCp1251(link_->settings.startDirectory);
   }
   report_->setStartDirectory(directory);

@@ -26,6 +26,9 @@ TOptionsForm::TOptionsForm(TMainForm* mainForm, QWidget* parent)
 
   QFont bold = windowFont;
   bold.setBold(true);
+  // The controls inside the bold group boxes are not bold: the weight is set, not inherited.
+  QFont normal = windowFont;
+  normal.setBold(false);
 
   GroupBox1 = new QGroupBox(u("Номер СОМ-порта"), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -33,7 +36,7 @@ TOptionsForm::TOptionsForm(TMainForm* mainForm, QWidget* parent)
   COMPortComboBox = new QComboBox(GroupBox1);
   COMPortComboBox->setObjectName(QStringLiteral("COMPortComboBox"));
   COMPortComboBox->setEditable(false);
-  COMPortComboBox->setFont(windowFont);
+  COMPortComboBox->setFont(normal);
   for (int n = 1; n <= 8; ++n) COMPortComboBox->addItem(QStringLiteral("COM%1").arg(n));
   COMPortComboBox->setCurrentIndex(0);
   auto* portLayout = new QVBoxLayout(GroupBox1);
@@ -45,11 +48,11 @@ TOptionsForm::TOptionsForm(TMainForm* mainForm, QWidget* parent)
   GroupBox2->setFont(bold);
   SaveTitleRadioButton = new QRadioButton(u("Сохранять заголовок в файле"), GroupBox2);
   SaveTitleRadioButton->setObjectName(QStringLiteral("SaveTitleRadioButton"));
-  SaveTitleRadioButton->setFont(windowFont);
+  SaveTitleRadioButton->setFont(normal);
   SaveTitleRadioButton->setChecked(true);
   NotSaveTitleRadioButton = new QRadioButton(u("Не сохранять заголовок"), GroupBox2);
   NotSaveTitleRadioButton->setObjectName(QStringLiteral("NotSaveTitleRadioButton"));
-  NotSaveTitleRadioButton->setFont(windowFont);
+  NotSaveTitleRadioButton->setFont(normal);
   auto* titleLayout = new QVBoxLayout(GroupBox2);
   titleLayout->addWidget(SaveTitleRadioButton);
   titleLayout->addWidget(NotSaveTitleRadioButton);

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QString>
 #include <QStringList>
+#include <QStyledItemDelegate>
 #include <QWidget>
 #include <initializer_list>
 #include <vector>
@@ -30,6 +31,21 @@ class TLineListModel : public QAbstractListModel {
 
  private:
   QStringList lines_;
+};
+
+// Rows of one fixed height, whatever the font: the item height of a list box.
+class TFixedRowDelegate : public QStyledItemDelegate {
+ public:
+  TFixedRowDelegate(int rowHeight, QObject* parent)
+      : QStyledItemDelegate(parent), rowHeight_(rowHeight) {}
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(rowHeight_);
+    return size;
+  }
+
+ private:
+  int rowHeight_;
 };
 
 // A vertical bar gauge: black background, lime fill from the bottom, Progress between
