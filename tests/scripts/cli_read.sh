@@ -30,6 +30,8 @@ cmp -s want.txt got.txt || fail "data file differs from the records taken: $(dif
 head -c 7 calls.txt | cmp -s - <(printf '       ') || fail "no header line first"
 [ "$(grep -c $'\r$' calls.txt)" -eq "$(wc -l <calls.txt)" ] || fail "a line without CR LF"
 [ "$(wc -l <calls.txt)" -eq $((2 + $(wc -l <want.txt))) ] || fail "unexpected lines in the data file"
+grep -q "Считано записей: $(wc -l <want.txt)," err.txt ||
+  fail "the progress line does not count the $(wc -l <want.txt) records alone: $(cat err.txt)"
 
 # 2. A second read appends; an empty buffer adds only the title lines.
 before=$(wc -l <calls.txt)
@@ -96,5 +98,16 @@ rc=$?
 rc=$?
 [ $rc -eq 3 ] || fail "missing port gave exit $rc"
 grep -q 'Ошибка при открытии СОМ-порта.' err.txt || fail "no port message"
+
+# 7. The PBX hangs up while it is being identified: a message and exit 4, not an abort.
+for cmd in "read --data $WORK/calls5.txt" status; do
+  start_sim --model 4 --records 5 --hangup-after 1
+  # shellcheck disable=SC2086
+  "$CLI" $cmd --port "$WORK/pbx" >/dev/null 2>err.txt
+  rc=$?
+  [ $rc -eq 4 ] || fail "$cmd: hang-up during identification gave exit $rc: $(cat err.txt)"
+  grep -q 'Ошибка при работе с СОМ-портом' err.txt || fail "$cmd: no port message: $(cat err.txt)"
+  [ ! -s "$WORK/calls5.txt" ] || fail "$cmd: lines written although nothing was read"
+done
 
 echo "cli_read: ok"

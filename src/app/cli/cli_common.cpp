@@ -57,11 +57,22 @@ int connect(PbxLink& link) {
     printError(ru("Ошибка при открытии СОМ-порта.") + " (" + link.settings.portName + ")");
     return kExitPortFailed;
   }
-  if (link.queryStatus() < 0) {
-    printError(ru("АТС не отвечает."));
+  try {
+    if (link.queryStatus() < 0) {
+      printError(ru("АТС не отвечает."));
+      return kExitNoAnswer;
+    }
+  } catch (const ECommError& e) {
+    // The device went away while the PBX was being identified (unplugged, hung up).
+    printPortError(e);
     return kExitNoAnswer;
   }
   return kExitOk;
+}
+
+void printPortError(const ECommError& e) {
+  printError(ru("Ошибка при работе с СОМ-портом (код ") + std::to_string(e.code) + ", errno " +
+             std::to_string(e.lastError) + ").");
 }
 
 void installStopHandlers(PbxLink* link) {

@@ -23,6 +23,8 @@ std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& e
 // Opens the port and identifies the PBX. Returns kExitOk, or prints the message and returns
 // kExitPortFailed or kExitNoAnswer.
 int connect(PbxLink& link);
+// "Ошибка при работе с СОМ-портом (код N, errno M)." on stderr.
+void printPortError(const ECommError& e);
 
 // From now on SIGINT and SIGTERM set `link`'s stopRequested and clear its continuousMode,
 // and stopRequested() reports them. `link` must outlive the handlers (until the process ends).

@@ -9,6 +9,7 @@ namespace kordel::cli {
 
 // Exit statuses shared by the commands.
 inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;          // an unexpected error (the message says which)
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitPortFailed = 3;      // the port cannot be opened
 inline constexpr int kExitNoAnswer = 4;        // the PBX does not answer / identification failed

@@ -55,9 +55,7 @@ std::string usageOf(const std::string& command, const char* rest = "[OPTIONS]") 
   return std::string(kProgram) + " " + command + " " + rest;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   using namespace kordel::cli;
   if (argc < 2) {
     printOverview(std::cerr);
@@ -130,4 +128,17 @@ int main(int argc, char** argv) {
   parser.text("--prefix", report.prefix, "Select external numbers with these first digits");
   if (int rc = parseCommand(parser, arguments); rc >= 0) return rc;
   return runReport(report);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    // Anything the commands do not handle themselves ends the program with a message, never
+    // with an abort.
+    std::cerr << kProgram << ": " << e.what() << "\n";
+    return kordel::cli::kExitFailed;
+  }
 }

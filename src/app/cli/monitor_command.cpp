@@ -56,12 +56,7 @@ int runMonitor(const MonitorOptions& options) {
   int exitCode = kExitOk;
   auto link = makeLink(options.port, exitCode);
   if (!link) return exitCode;
-  try {
-    if (int result = connect(*link); result != kExitOk) return result;
-  } catch (const ECommError&) {
-    printError(ru("АТС не отвечает."));
-    return kExitNoAnswer;
-  }
+  if (int result = connect(*link); result != kExitOk) return result;
   // The line-state request belongs to the QTR family; the window refuses other models too.
   if (link->model.find("QTR") == std::string::npos) {
     printError(ru("Данная функция работает только с КТР160/400"));
@@ -76,7 +71,14 @@ int runMonitor(const MonitorOptions& options) {
   int lostRecords = 0;
   for (int polls = 0; !stopSignalled() && (!options.count || polls < *options.count); ++polls) {
     const auto started = std::chrono::steady_clock::now();
-    const int result = link->queryLineStates();
+    int result = kOk;
+    try {
+      result = link->queryLineStates();
+    } catch (const ECommError& e) {
+      // The device went away during a poll: nothing more can be watched.
+      printPortError(e);
+      return kExitReadFailed;
+    }
     const TickOutcome outcome = ticker.tick(result, options.interval, logEnabled);
     if (outcome.refresh) {
       const std::string record = logRecord(link->stateLines, link->stateLineCount, localTimeNow());

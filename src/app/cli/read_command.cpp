@@ -22,6 +22,11 @@ class TerminalView : public RecordView {
     printLine(line);
     std::fflush(stdout);
   }
+  // A title line: shown like a record, not counted as one.
+  void addTitle(const std::string& line) {
+    printLine(line);
+    std::fflush(stdout);
+  }
   void showCounters(int recordsInBuffer, int rejectedCount) override {
     if (tty_) {
       std::fprintf(stderr, "\r%s", progress(recordsInBuffer, rejectedCount).c_str());
@@ -70,8 +75,8 @@ int runRead(const ReadOptions& options) {
   link->rejectedCount = 0;
   if (titles) {
     link->buildTitleLines(link->clock);
-    view.addLine(link->headerLine);
-    view.addLine(link->columnTitleLine);
+    view.addTitle(link->headerLine);
+    view.addTitle(link->columnTitleLine);
     if (link->appendTitleLines() != kOk) {
       printError(ru("Не удалось записать файл данных: ") + settings.dataFileName);
       return kExitDataFileFailed;
@@ -85,8 +90,7 @@ int runRead(const ReadOptions& options) {
     } while (!link->stopRequested && link->continuousMode);
   } catch (const ECommError& e) {
     view.finish();
-    printError(ru("Ошибка при работе с СОМ-портом (код ") + std::to_string(e.code) + ", errno " +
-               std::to_string(e.lastError) + ").");
+    printPortError(e);
     return kExitReadFailed;
   }
   view.finish();
