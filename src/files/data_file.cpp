@@ -1,7 +1,10 @@
 #include "files/data_file.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "files/text_codec.h"
 
@@ -26,6 +29,22 @@ std::string fromNativePath(const std::string& nativeName) {
 #endif
 }
 
+namespace {
+
+// A write that failed part-way (a full disk) leaves a piece of a line without its line end, and
+// the next line appended would be glued to it. The file is cut back to the size it had when
+// this append began: only what this append wrote is removed.
+void dropPartialWrite(const std::string& path, long sizeBefore) {
+  std::error_code ec;
+  const std::filesystem::path file(path);
+  if (sizeBefore < 0 || !std::filesystem::is_regular_file(file, ec)) return;
+  const auto size = std::filesystem::file_size(file, ec);
+  if (ec || size <= static_cast<std::uintmax_t>(sizeBefore)) return;
+  std::filesystem::resize_file(file, static_cast<std::uintmax_t>(sizeBefore), ec);
+}
+
+}  // namespace
+
 int appendLines(const std::string& fileName, const std::vector<std::string>& lines) {
   try {
     if (fileName.empty()) return kAppendFailed;
@@ -39,6 +58,8 @@ int appendLines(const std::string& fileName, const std::vector<std::string>& lin
       file = std::fopen(path.c_str(), "ab");
       if (file == nullptr) return kAppendFailed;
     }
+    long sizeBefore = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) sizeBefore = std::ftell(file);
     bool written = true;
     for (const std::string& line : lines) {
       if (std::fwrite(line.data(), 1, line.size(), file) != line.size() ||
@@ -49,6 +70,7 @@ int appendLines(const std::string& fileName, const std::vector<std::string>& lin
     }
     if (std::fflush(file) != 0) written = false;
     if (std::fclose(file) != 0) written = false;
+    if (!written) dropPartialWrite(path, sizeBefore);
     return written ? kAppendOk : kAppendFailed;
   } catch (const std::exception&) {
     return kAppendError;

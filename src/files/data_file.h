@@ -1,6 +1,7 @@
 // Files and formats: appending lines to the data file (and other append-only text files).
 //
-// The file is opened for every write, written, flushed and closed; it is never truncated.
+// The file is opened for every write, written, flushed and closed; it is never truncated below
+// the size it had before an append (a failed append removes only the bytes it wrote itself).
 #pragma once
 
 #include <string>
@@ -15,7 +16,8 @@ inline constexpr int kAppendError = -1;    // an exception escaped
 
 // Appends each line followed by CR LF to `fileName` (Windows-1251 path), creating the file.
 // When the first open fails and the file exists and is readable, it tries once more. A line that
-// could not be written completely (disk full, I/O error) makes the result kAppendFailed.
+// could not be written completely (disk full, I/O error) makes the result kAppendFailed, and the
+// file is cut back to its size before the call, so no piece of a line stays behind.
 int appendLines(const std::string& fileName, const std::vector<std::string>& lines);
 
 // A Windows-1251 path as the file system takes it (UTF-8 on POSIX), and back. A path holding a

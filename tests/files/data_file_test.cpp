@@ -1,9 +1,13 @@
 #include "files/data_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "files/call_record_line.h"
 #include "files/text_codec.h"
@@ -66,6 +70,33 @@ TEST(AppendLinesTest, ReportsWhatCouldNotBeWritten) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "no-such-folder"));
   EXPECT_EQ(readBytes(dir.path() / "plain-file"), "keep");
+}
+
+// A write cut short part-way through a line, as on a full disk: the file size limit lets 40
+// bytes of the line through and refuses the rest.
+TEST(AppendLinesTest, AWriteCutShortLeavesNoPieceOfALine) {
+  TempDir dir;
+  const std::string file = dir.file("calls.txt");
+  writeBytes(file, "old line\r\n");
+  const std::string line(76, 'x');
+  for (const std::vector<std::string>& lines :
+       {std::vector<std::string>{line}, std::vector<std::string>{"header", line}}) {
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit limited = previous;
+    limited.rlim_cur = 10 + 40;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const int result = appendLines(file, lines);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(result, kAppendFailed);
+    EXPECT_EQ(readBytes(file), "old line\r\n") << lines.size() << " lines";
+  }
+  // The next line starts a line of its own.
+  EXPECT_EQ(appendLines(file, {"next"}), kAppendOk);
+  EXPECT_EQ(readBytes(file), "old line\r\nnext\r\n");
 }
 
 TEST(NativePathTest, RoundTripsWindows1251Paths) {
