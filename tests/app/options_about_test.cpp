@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QEvent>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
@@ -145,14 +146,61 @@ TEST(AboutFormTest, OpensModelesslyBesideTheMainWindow) {
   about.close();
 }
 
-TEST(AboutFormTest, TheReportWindowOpensTheSameAboutWindow) {
+// Follows whether the window system's input to a window is blocked by a modal window.
+class BlockedWatch : public QObject {
+ public:
+  bool blocked = false;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::WindowBlocked) blocked = true;
+    if (event->type() == QEvent::WindowUnblocked) blocked = false;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+TEST(AboutFormTest, TheReportWindowOpensTheSameAboutWindowAndItStaysUsable) {
   TempDir dir;
   TMainForm form(QString::fromStdString(dir.str()));
   TAboutForm about;
   TMainForm_rep report;
   form.setWindows(nullptr, &about, &report, nullptr);
+  BlockedWatch watch;
+  about.installEventFilter(&watch);
+  // The report window runs modally over the whole program, as its menu command opens it.
+  report.setWindowModality(Qt::ApplicationModal);
+  report.show();
+  QCoreApplication::processEvents();
   report.AboutMenuItemClick();
+  QCoreApplication::processEvents();
   EXPECT_TRUE(about.isVisible());
+  EXPECT_FALSE(watch.blocked) << "the About window opened from the report window takes no input";
+  report.hide();
+  QCoreApplication::processEvents();
+  // Once the report window is closed the About window is an ordinary window again, and the
+  // main window's command shows it as before.
+  EXPECT_TRUE(about.isVisible());
+  form.AboutMenuItemClick();
+  EXPECT_TRUE(about.isVisible());
+  EXPECT_FALSE(watch.blocked);
+  about.close();
+}
+
+TEST(AboutFormTest, AnAboutWindowBlockedByTheReportWindowIsFreedByItsCommand) {
+  TempDir dir;
+  TMainForm form(QString::fromStdString(dir.str()));
+  TAboutForm about;
+  TMainForm_rep report;
+  form.setWindows(nullptr, &about, &report, nullptr);
+  BlockedWatch watch;
+  about.installEventFilter(&watch);
+  form.AboutMenuItemClick();  // open beside the main window first
+  report.setWindowModality(Qt::ApplicationModal);
+  report.show();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(watch.blocked);  // the modal report window blocks it, as any other window
+  report.AboutMenuItemClick();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(watch.blocked);
+  report.hide();
   about.close();
 }
 

@@ -15,6 +15,7 @@
 #include <QMetaObject>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <cstring>
 
@@ -91,7 +92,13 @@ void TMainForm::setWindows(TOptionsForm* options, TAboutForm* about, TMainForm_r
   if (realTime_ != nullptr) realTime_->setShowInfo([this] { ShowATSInfo(); });
   if (report_ != nullptr && about_ != nullptr) {
     // The report window's "О программе." shows this program's About window beside it.
+    // The report window runs modally; a window of its own (a transient child) is the only
+    // kind it leaves usable, so the About window becomes one while it is shown from there.
     connect(report_, &TMainForm_rep::aboutRequested, about_, [this](const QPoint& topLeft) {
+      about_->winId();  // makes the native window, so that it can be given a transient parent
+      if (QWindow* window = about_->windowHandle()) {
+        window->setTransientParent(report_->windowHandle());
+      }
       about_->move(topLeft);
       about_->show();
       about_->raise();
