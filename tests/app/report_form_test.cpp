@@ -7,11 +7,14 @@
 #include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
+#include <QFrame>
 #include <QGroupBox>
+#include <QLabel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTableView>
 #include <algorithm>
 #include <deque>
@@ -234,6 +237,27 @@ TEST_F(ReportFormTest, ResizeSetsGroupHeightsAndColumnWidths) {
   EXPECT_EQ(calls->columnWidth(6), w - 2 * (w / 7 - 10) - w / 7 - 3 * (w / 7 - 18) - 30);
   auto* trunks = form_.findChild<QTableView*>(u("SLGrid"));
   EXPECT_EQ(trunks->columnWidth(3), trunks->width() / 4 - 13);
+  // The empty status bar runs along the bottom, below the panel.
+  auto* status = form_.findChild<QStatusBar*>(u("StatusBar1"));
+  ASSERT_NE(status, nullptr);
+  EXPECT_TRUE(status->currentMessage().isEmpty());
+  EXPECT_EQ(status->geometry().bottom(), form_.height() - 1);
+  EXPECT_LE(panel->geometry().bottom(), status->geometry().top());
+  ASSERT_NE(form_.findChild<QLabel*>(u("Label2")), nullptr);
+}
+
+TEST_F(ReportFormTest, EscapeCancelsTheQueryAndLeavesTheWindowOpen) {
+  load("data.txt");
+  auto* panel = form_.findChild<QFrame*>(u("ALQueryPanel"));
+  ASSERT_NE(panel, nullptr);
+  form_.N1Click();
+  ASSERT_TRUE(panel->isVisible());
+  key(&form_, Qt::Key_Escape);
+  EXPECT_FALSE(panel->isVisible());
+  EXPECT_TRUE(form_.isVisible());
+  key(&form_, Qt::Key_Escape);
+  EXPECT_TRUE(form_.isVisible());
+  EXPECT_EQ(column("StringGrid1", 0).size(), 4);  // the loaded calls are still shown
 }
 
 }  // namespace

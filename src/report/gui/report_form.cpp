@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -17,6 +18,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStatusBar>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -100,6 +102,13 @@ void TMainForm_rep::buildControls() {
   QAction* about = helpMenu->addAction(tr8("О программе."));
   about->setObjectName(QStringLiteral("AboutMenuItem"));
   connect(about, &QAction::triggered, this, &TMainForm_rep::AboutMenuItemClick);
+
+  // An empty status bar along the bottom and a label that never shows text.
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(false);
+  Label2 = new QLabel(this);
+  Label2->setObjectName(QStringLiteral("Label2"));
 
   // The three group boxes, stacked from the top; FormCanResize places them.
   Panel1 = new QWidget(this);
@@ -192,9 +201,22 @@ void TMainForm_rep::buildControls() {
   connect(Button5, &QPushButton::clicked, this, &TMainForm_rep::Button5Click);
 }
 
+void TMainForm_rep::keyPressEvent(QKeyEvent* event) {
+  // Escape cancels the subscriber query when it is open and never closes the whole window
+  // (the loaded file and its tables would be out of sight at one key).
+  if (event->key() == Qt::Key_Escape) {
+    if (ALQueryPanel->isVisible()) Button5Click();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
 void TMainForm_rep::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
+  // The loaded file stays with the window from one showing to the next, together with the
+  // grids that show it, so sorting and selecting after a reopening work on what is shown.
   // FormShow: a small screen gets the whole work area, otherwise the window stands at 30, 20.
   const QScreen* screen = this->screen();
   if (screen != nullptr && screen->geometry().width() < 1024) {
@@ -213,7 +235,10 @@ void TMainForm_rep::resizeEvent(QResizeEvent* event) {
 void TMainForm_rep::FormCanResize() {
   const int menuHeight = MainMenu1->sizeHint().height();
   MainMenu1->setGeometry(0, 0, width(), menuHeight);
-  Panel1->setGeometry(0, menuHeight, width(), height() - menuHeight);
+  const int statusHeight = StatusBar1->sizeHint().height();
+  StatusBar1->setGeometry(0, height() - statusHeight, width(), statusHeight);
+  Label2->setGeometry(0, menuHeight, 0, 0);
+  Panel1->setGeometry(0, menuHeight, width(), height() - menuHeight - statusHeight);
   const int groupHeight = Panel1->height() / 3 - 1;
   int top = 0;
   for (QGroupBox* box : {FileGroupBox, ALGroupBox, SLGroupBox}) {

@@ -15,11 +15,13 @@
 
 class QFrame;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QPushButton;
 class QRadioButton;
+class QStatusBar;
 class QTableView;
 class QWidget;
 
@@ -67,6 +69,7 @@ class TMainForm_rep : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // The window's internal steps after a load.
@@ -112,4 +115,6 @@ class TMainForm_rep : public QDialog {
   QLineEdit* FilterEdit = nullptr;
   QPushButton* Button4 = nullptr;
   QPushButton* Button5 = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+  QLabel* Label2 = nullptr;
 };
