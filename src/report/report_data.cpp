@@ -136,12 +136,14 @@ bool parseCallLine(std::string_view line, ReportCall& call, std::string& error) 
   }
 
   // The hardware number starts after the three spaces that follow the duration and runs up to
-  // the bracket, whatever its width.
+  // the bracket, whatever its width. A line without a bracket after a hardware number (edited
+  // by hand, damaged) is read by the fixed columns of a three-digit hardware number: three
+  // characters, one column for the bracket, then the programmed number up to ")".
   constexpr std::size_t kHardwareColumn = 33;
-  const std::size_t open = line.find('(', kHardwareColumn);
+  constexpr std::size_t kHardwareWidth = 3;
+  std::size_t open = line.find('(', kHardwareColumn);
   if (open == std::string_view::npos || open == kHardwareColumn) {
-    error = ru("нет аппаратного номера перед \"(\"");
-    return false;
+    open = kHardwareColumn + kHardwareWidth;
   }
   const std::size_t close = line.find(')', open + 1);
   if (close == std::string_view::npos) {

@@ -132,9 +132,6 @@ TEST(ParseCallLine, ImpossibleValuesAndMissingBracketsAreErrors) {
   s.replace(25, 2, "6x");  // minutes not a number
   bad.push_back(s);
   s = good;
-  s[36] = ' ';  // no "(" at all
-  bad.push_back(s);
-  s = good;
   s[41] = ' ';  // no ")"
   bad.push_back(s);
   bad.push_back("Some note that somebody typed into the data file by hand ...");
@@ -144,6 +141,27 @@ TEST(ParseCallLine, ImpossibleValuesAndMissingBracketsAreErrors) {
     EXPECT_FALSE(parseCallLine(line, call, error)) << line;
     EXPECT_FALSE(error.empty());
   }
+}
+
+TEST(ParseCallLine, WithoutABracketTheFixedColumnsGiveTheNumbers) {
+  const std::string good = formatCallRecordLine(makeRecord(123, "201", "7", "567"));
+  std::string s = good;
+  s[36] = ' ';  // no "(" at all
+  ReportCall call = parseOk(s);
+  EXPECT_EQ(call.hwNumber, "123");
+  EXPECT_EQ(call.prgNumber, "201");
+  EXPECT_EQ(call.trunkText, "7");
+  EXPECT_EQ(call.extNumber, "567");
+  s = good;
+  s.replace(33, 4, "(12 ");  // the bracket stands where the hardware number begins
+  call = parseOk(s);
+  EXPECT_EQ(call.hwNumber, "(12");
+  EXPECT_EQ(call.prgNumber, "201");
+  s = good;
+  s.replace(33, 3, "   ");  // no hardware number before the bracket
+  call = parseOk(s);
+  EXPECT_EQ(call.hwNumber, "   ");
+  EXPECT_EQ(call.prgNumber, "201");
 }
 
 TEST(ParseCallLine, ForeignSpacingFallsBackToTheFirstWord) {
