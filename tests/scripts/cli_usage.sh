@@ -47,6 +47,16 @@ expect 2 "--counters needs 2 values" "$sim" --counters 5
 left="$(ls -A)"
 [ -z "$left" ] || { echo "FAILED: files left behind: $left"; fail=1; }
 
+# A first run (no "Kordel.cfg"): the defaults are written, the old "KordelOut.cfg" goes, and
+# the user is told to choose the port; nothing is opened.
+mkdir first && cd first || exit 1
+printf 'TARIF_FNAME=calls.txt\r\nREALTIME_FNAME=\r\nAUTO=AUTOSTART_1' >KordelOut.cfg
+expect 2 "Это первый запуск программы Kordel" "$cli" status
+[ "$(wc -c <Kordel.cfg)" -eq 30 ] || { echo "FAILED: no 30-byte Kordel.cfg after a first run"; fail=1; }
+[ ! -e KordelOut.cfg ] || { echo "FAILED: KordelOut.cfg kept after a first run"; fail=1; }
+cd .. || exit 1
+rm -rf first
+
 # The help texts fit 100 columns.
 for args in "--help" "read --help" "monitor --help" "report --help"; do
   # shellcheck disable=SC2086

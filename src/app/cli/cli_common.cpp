@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/cli/commands.h"
+#include "files/data_file.h"
 #include "files/text_codec.h"
 
 namespace kordel::cli {
@@ -43,6 +44,9 @@ std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& e
     return nullptr;
   }
   if (link->settings.firstRun) {
+    // A first run, as the window handles it: "Kordel.cfg" now holds the defaults and the old
+    // "KordelOut.cfg" goes, so that the window started next does not take its start-up mode.
+    std::remove(nativePath(link->settings.outputConfigPath()).c_str());
     printError(ru("Это первый запуск программы Kordel(возможно были удалены файлы конфигурации). "
                   "Выберите пункт \"Настройки\" и установите номер СОМ-порта (или укажите --port)."));
     exitCode = kExitUsage;

@@ -64,7 +64,7 @@ int runReport(const ReportOptions& options) {
   }
   if (options.subscriber &&
       options.subscriber->find_first_not_of("0123456789 ") != std::string::npos) {
-    printError("--subscriber takes up to four digits");
+    printError("--subscriber takes digits only");
     return kExitUsage;
   }
 
