@@ -411,9 +411,11 @@ TEST_F(MainFormTest, UnwritableDataFileStopsTheReadAndIsReported) {
   // With title lines the read does not start at all.
   dialogs.messages.clear();
   form->link()->settings.titleEnabled = true;
+  form->StatusBar1->setPanelText(4, QStringLiteral("stale"));
   form->LoadFromATSMenuItemClick();
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].caption, q("Ошибка!"));
+  EXPECT_EQ(panel(4), q("В буфере : 5"));  // the status read before the titles is shown
   EXPECT_FALSE(form->reader()->isRunning());
   EXPECT_FALSE(form->reader()->isFinished());  // never started
   EXPECT_EQ(form->listLines().size(), 3);

@@ -438,7 +438,10 @@ void TMainForm::LoadFromATSMenuItemClick() {
       return;  // the new thread object is never started
     }
     link_->rejectedCount = 0;
-    if (link_->settings.titleEnabled && !writeTitleLines()) return;
+    if (link_->settings.titleEnabled && !writeTitleLines()) {
+      ShowATSInfo();  // the status just read is shown even though the read does not start
+      return;
+    }
     ShowATSInfo();
     reader_->start(QThread::TimeCriticalPriority);
   } catch (const kordel::ECommError&) {
