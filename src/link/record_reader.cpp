@@ -72,6 +72,8 @@ int requestNext(PbxLink& link, int unit, ReplyBuffer& reply, int& length) {
         recovering = true;
         continue;
       }
+      // A try that brought no data waits like an empty one before the next.
+      if (length < 1) pauseMs(kEmptyTryPauseMs);
       // Without a handshake the request was never sent: it is simply repeated.
       if (result == kExchangeNoHandshake) continue;
       // With nothing remembered (a stop came with the last record) a 0x02 may bring that
@@ -149,8 +151,12 @@ int PbxLink::readRecords() {
     // A read that ended after a record was handed over but before a next-record request
     // took it (a lost line, a stop) finds that record first again: it is in the data file
     // already and is only taken now.
-    if (!unitDone && !sameRecord(handedOver[static_cast<std::size_t>(unit)], reply, length)) {
-      deliver(unit, reply, length);
+    if (!unitDone) {
+      if (!sameRecord(handedOver[static_cast<std::size_t>(unit)], reply, length)) {
+        deliver(unit, reply, length);
+      } else if (recordsInBuffer > 0) {
+        --recordsInBuffer;  // the status counted it; the next request takes it
+      }
     }
 
     while (!unitDone) {

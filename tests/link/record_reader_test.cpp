@@ -86,6 +86,23 @@ TEST(ReadRecords, DecodesRecordsAndEmptiesTheBuffer) {
   EXPECT_EQ(r.t.link.rejectedCount, 0);
 }
 
+TEST(ReadRecords, ARecordHandedOverBeforeIsTakenWithoutASecondDelivery) {
+  pbxsim::Scenario s = qtr();
+  s.units[0].records = {call(101, "8123*"), call(102, ""), call(103, "0#", 1)};
+  Reader r(s);
+  // The last read handed the first record over and ended before a request took it.
+  r.t.link.handedOver[0] = s.units[0].records[0].bytes;
+  EXPECT_EQ(r.t.link.recordsInBuffer, 3);
+  EXPECT_EQ(r.t.link.readRecords(), kReadBufferEmpty);
+  ASSERT_EQ(r.seen.size(), 2u);
+  EXPECT_EQ(r.seen[0].hardwareNumber, 102);
+  EXPECT_EQ(r.seen[1].hardwareNumber, 103);
+  EXPECT_EQ(r.t.sim.takenRecords().size(), 3u);
+  // The buffer count the status gave drops for the record taken without a delivery (the
+  // handler lowers it for the others).
+  EXPECT_EQ(r.t.link.recordsInBuffer, 2);
+}
+
 TEST(ReadRecords, GeneratedRecordsArriveInOrder) {
   pbxsim::Scenario s = qtr();
   const auto records = pbxsim::generateRecords(s, 25, 7);
