@@ -41,6 +41,7 @@ bool waitUntil(Condition condition, int timeoutMs = 15000) {
 struct ShownMessage {
   QString text;
   QString caption;
+  bool errorBox = false;  // the standard error box (with the error icon)
 };
 
 // Records every message box and answers file dialogs from a queue (cancel when empty).
@@ -51,6 +52,9 @@ class TestDialogs : public kordel::gui::Dialogs {
 
   void message(QWidget*, const QString& text, const QString& caption) override {
     messages.push_back({text, caption});
+  }
+  void error(QWidget*, const QString& text, const QString& caption) override {
+    messages.push_back({text, caption, true});
   }
   kordel::gui::MessageAnswer question(QWidget*, const QString& text,
                                       const QString& caption) override {

@@ -213,10 +213,12 @@ TEST(ApplicationTest, AnEscapedExceptionIsShownAndTheProgramGoesOn) {
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].caption, q("Kordel 2.15"));
   EXPECT_FALSE(dialogs.messages[0].text.isEmpty());
+  EXPECT_TRUE(dialogs.messages[0].errorBox);
 
   EXPECT_FALSE(kordel::gui::runGuarded([] { throw std::runtime_error("broken"); }));
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("broken"));
+  EXPECT_TRUE(dialogs.messages[1].errorBox);
   EXPECT_TRUE(kordel::gui::runGuarded([] {}));
 }
 

@@ -19,10 +19,10 @@ bool runGuarded(const std::function<void()>& action) {
     action();
     return true;
   } catch (const std::exception& error) {
-    dialogs().message(QApplication::activeWindow(), exceptionText(error),
+    dialogs().error(QApplication::activeWindow(), exceptionText(error),
                       QString::fromUtf8(kApplicationTitle));
   } catch (...) {
-    dialogs().message(QApplication::activeWindow(), QString::fromUtf8("Неизвестная ошибка."),
+    dialogs().error(QApplication::activeWindow(), QString::fromUtf8("Неизвестная ошибка."),
                       QString::fromUtf8(kApplicationTitle));
   }
   return false;

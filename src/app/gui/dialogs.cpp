@@ -8,10 +8,16 @@ namespace kordel::gui {
 namespace {
 
 // The program's message boxes carry no icon; the caption tells what kind of message it is.
+// Only the box for an unexpected error shows the error icon.
 class QtDialogs final : public Dialogs {
  public:
   void message(QWidget* parent, const QString& text, const QString& caption) override {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+    box.exec();
+  }
+
+  void error(QWidget* parent, const QString& text, const QString& caption) override {
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent);
     box.exec();
   }
 

@@ -29,6 +29,11 @@ class Dialogs {
   virtual ~Dialogs() = default;
   // A modal box with no icon and an OK button only.
   virtual void message(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // The standard error box for an error nobody expected (an exception that escaped a
+  // command): modal, OK only, with the error icon. By default the same as message().
+  virtual void error(QWidget* parent, const QString& text, const QString& caption) {
+    message(parent, text, caption);
+  }
   // A modal box with no icon and OK and Cancel buttons.
   virtual MessageAnswer question(QWidget* parent, const QString& text, const QString& caption) = 0;
   // Open and save dialogs: the chosen path, or nothing when the user cancelled. The open
