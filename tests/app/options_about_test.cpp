@@ -157,20 +157,39 @@ class BlockedWatch : public QObject {
   }
 };
 
-TEST(AboutFormTest, TheReportWindowOpensTheSameAboutWindowAndItStaysUsable) {
+// The main window, its About window and the report window, wired as the program wires them,
+// with the About window's blocked state followed.
+class AboutAndReportTest : public ::testing::Test {
+ protected:
+  AboutAndReportTest() {
+    form.setWindows(nullptr, &about, &report, nullptr);
+    about.installEventFilter(&watch);
+    // The report window runs modally over the whole program, as its menu command opens it.
+    report.setWindowModality(Qt::ApplicationModal);
+  }
+  ~AboutAndReportTest() override {
+    report.hide();
+    about.close();
+  }
+  void showReport() {
+    report.show();
+    QCoreApplication::processEvents();
+  }
+  void aboutFromReport() {
+    report.AboutMenuItemClick();
+    QCoreApplication::processEvents();
+  }
+
   TempDir dir;
-  TMainForm form(QString::fromStdString(dir.str()));
+  TMainForm form{QString::fromStdString(dir.str())};
   TAboutForm about;
   TMainForm_rep report;
-  form.setWindows(nullptr, &about, &report, nullptr);
   BlockedWatch watch;
-  about.installEventFilter(&watch);
-  // The report window runs modally over the whole program, as its menu command opens it.
-  report.setWindowModality(Qt::ApplicationModal);
-  report.show();
-  QCoreApplication::processEvents();
-  report.AboutMenuItemClick();
-  QCoreApplication::processEvents();
+};
+
+TEST_F(AboutAndReportTest, TheReportWindowOpensTheSameAboutWindowAndItStaysUsable) {
+  showReport();
+  aboutFromReport();
   EXPECT_TRUE(about.isVisible());
   EXPECT_FALSE(watch.blocked) << "the About window opened from the report window takes no input";
   report.hide();
@@ -181,27 +200,14 @@ TEST(AboutFormTest, TheReportWindowOpensTheSameAboutWindowAndItStaysUsable) {
   form.AboutMenuItemClick();
   EXPECT_TRUE(about.isVisible());
   EXPECT_FALSE(watch.blocked);
-  about.close();
 }
 
-TEST(AboutFormTest, AnAboutWindowBlockedByTheReportWindowIsFreedByItsCommand) {
-  TempDir dir;
-  TMainForm form(QString::fromStdString(dir.str()));
-  TAboutForm about;
-  TMainForm_rep report;
-  form.setWindows(nullptr, &about, &report, nullptr);
-  BlockedWatch watch;
-  about.installEventFilter(&watch);
+TEST_F(AboutAndReportTest, AnAboutWindowBlockedByTheReportWindowIsFreedByItsCommand) {
   form.AboutMenuItemClick();  // open beside the main window first
-  report.setWindowModality(Qt::ApplicationModal);
-  report.show();
-  QCoreApplication::processEvents();
+  showReport();
   EXPECT_TRUE(watch.blocked);  // the modal report window blocks it, as any other window
-  report.AboutMenuItemClick();
-  QCoreApplication::processEvents();
+  aboutFromReport();
   EXPECT_FALSE(watch.blocked);
-  report.hide();
-  about.close();
 }
 
 TEST(ApplicationTest, AnEscapedExceptionIsShownAndTheProgramGoesOn) {

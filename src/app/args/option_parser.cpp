@@ -101,8 +101,9 @@ std::string checkChoice(const std::string& name, const std::string& value,
 
 }  // namespace
 
-void OptionParser::choice(const std::string& name, std::string& target,
-                          std::vector<std::string> choices, const std::string& help) {
+template <typename Target>
+void OptionParser::addChoice(const std::string& name, Target& target,
+                             std::vector<std::string> choices, const std::string& help) {
   const std::string valueName = "{" + joined(choices, ",") + "}";
   add(name, valueName, help, true, [&target, name, choices](const std::string& v) {
     std::string err = checkChoice(name, v, choices);
@@ -111,14 +112,14 @@ void OptionParser::choice(const std::string& name, std::string& target,
   });
 }
 
+void OptionParser::choice(const std::string& name, std::string& target,
+                          std::vector<std::string> choices, const std::string& help) {
+  addChoice(name, target, std::move(choices), help);
+}
+
 void OptionParser::choice(const std::string& name, std::optional<std::string>& target,
                           std::vector<std::string> choices, const std::string& help) {
-  const std::string valueName = "{" + joined(choices, ",") + "}";
-  add(name, valueName, help, true, [&target, name, choices](const std::string& v) {
-    std::string err = checkChoice(name, v, choices);
-    if (err.empty()) target = v;
-    return err;
-  });
+  addChoice(name, target, std::move(choices), help);
 }
 
 void OptionParser::integers(const std::string& name, std::vector<int>& target, int count,

@@ -50,28 +50,14 @@ class OptionParser {
   void integer(const std::string& name, T& target, const std::string& help,
                long long min = std::numeric_limits<T>::min(),
                long long max = static_cast<long long>(std::numeric_limits<T>::max())) {
-    add(name, "N", help + rangeNote(min, max, std::numeric_limits<T>::min(),
-                                    static_cast<long long>(std::numeric_limits<T>::max())),
-        true, [&target, min, max, name](const std::string& v) -> std::string {
-          auto n = parseInteger(v, min, max);
-          if (!n) return integerError(name, v, min, max);
-          target = static_cast<T>(*n);
-          return {};
-        });
+    addInteger<T>(name, target, help, min, max);
   }
   template <std::integral T>
     requires(std::is_signed_v<T> || sizeof(T) < sizeof(long long))
   void integer(const std::string& name, std::optional<T>& target, const std::string& help,
                long long min = std::numeric_limits<T>::min(),
                long long max = static_cast<long long>(std::numeric_limits<T>::max())) {
-    add(name, "N", help + rangeNote(min, max, std::numeric_limits<T>::min(),
-                                    static_cast<long long>(std::numeric_limits<T>::max())),
-        true, [&target, min, max, name](const std::string& v) -> std::string {
-          auto n = parseInteger(v, min, max);
-          if (!n) return integerError(name, v, min, max);
-          target = static_cast<T>(*n);
-          return {};
-        });
+    addInteger<T>(name, target, help, min, max);
   }
 
   // Exactly `count` whole numbers in [min, max], given as that many values after the name.
@@ -113,6 +99,23 @@ class OptionParser {
 
   void add(const std::string& name, const std::string& valueName, const std::string& help,
            bool takesValue, std::function<std::string(const std::string&)> set);
+  // `Target` is T or std::optional<T>.
+  template <typename T, typename Target>
+  void addInteger(const std::string& name, Target& target, const std::string& help,
+                  long long min, long long max) {
+    add(name, "N", help + rangeNote(min, max, std::numeric_limits<T>::min(),
+                                    static_cast<long long>(std::numeric_limits<T>::max())),
+        true, [&target, min, max, name](const std::string& v) -> std::string {
+          auto n = parseInteger(v, min, max);
+          if (!n) return integerError(name, v, min, max);
+          target = static_cast<T>(*n);
+          return {};
+        });
+  }
+  // `Target` is std::string or std::optional<std::string>.
+  template <typename Target>
+  void addChoice(const std::string& name, Target& target, std::vector<std::string> choices,
+                 const std::string& help);
   const Option* find(const std::string& name) const;
   static std::string rangeNote(long long min, long long max, long long typeMin,
                                long long typeMax);
