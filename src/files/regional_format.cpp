@@ -46,7 +46,9 @@ constexpr StrftimeConversion kStrftimeConversions[] = {
     {'F', "yyyy-MM-dd", "yyyy-M-d"},
     {'T', "HH:mm:ss", "HH:mm:ss"},
     {'R', "HH:mm", "HH:mm"},
-    {'r', "hh:mm:ss", "hh:mm:ss"},
+    {'r', "hh:mm:ss tt", "hh:mm:ss tt"},
+    {'p', "tt", "tt"},
+    {'P', "tt", "tt"},
     {'n', " ", " "},
     {'t', " ", " "},
     {'%', "%", "%"},
@@ -83,14 +85,21 @@ std::string formatDate(const std::string& format, int year, int month, int day) 
   return out;
 }
 
-std::string formatTime(const std::string& format, int hour, int minute, int second) {
+std::string formatTime(const std::string& format, int hour, int minute, int second,
+                       const std::string& am, const std::string& pm) {
+  const bool twelveHour = format.find('t') != std::string::npos;
+  const std::string& designator = hour < 12 ? am : pm;
   std::string out;
   for (std::size_t i = 0; i < format.size();) {
     const char c = format[i];
     const std::size_t n = runLength(format, i);
     const int width = n >= 2 ? 2 : 1;
-    if (c == 'h' || c == 'H') {
+    if (c == 'H') {
       appendNumber(out, hour, width);
+    } else if (c == 'h') {
+      appendNumber(out, twelveHour ? (hour + 11) % 12 + 1 : hour, width);
+    } else if (c == 't') {
+      out += n >= 2 ? designator : designator.substr(0, 1);
     } else if (c == 'm') {
       appendNumber(out, minute, width);
     } else if (c == 's') {
@@ -101,6 +110,11 @@ std::string formatTime(const std::string& format, int hour, int minute, int seco
     i += n;
   }
   return out;
+}
+
+std::string formatTime(const std::string& format, int hour, int minute, int second) {
+  const RegionalFormats& formats = regionalFormats();
+  return formatTime(format, hour, minute, second, formats.timeAm, formats.timePm);
 }
 
 std::string translateStrftimePattern(const std::string& pattern) {
@@ -127,7 +141,6 @@ std::string translateStrftimePattern(const std::string& pattern) {
     if (i < pattern.size() && (pattern[i] == 'E' || pattern[i] == 'O')) ++i;
     if (i >= pattern.size()) return std::string();
     const char conversion = pattern[i];
-    if (conversion == 'p' || conversion == 'P') continue;  // the letters have no 12-hour clock
     const StrftimeConversion* found = nullptr;
     for (const StrftimeConversion& known : kStrftimeConversions) {
       if (known.conversion == conversion) found = &known;
@@ -135,7 +148,6 @@ std::string translateStrftimePattern(const std::string& pattern) {
     if (found == nullptr) return std::string();
     out += unpadded ? found->bare : found->padded;
   }
-  // Dropping the morning/afternoon mark can leave blanks at either end.
   const std::size_t first = out.find_first_not_of(' ');
   if (first == std::string::npos) return std::string();
   const std::size_t last = out.find_last_not_of(' ');

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "files/regional_format.h"
+#include "files/text_codec.h"
 
 namespace kordel {
 
@@ -40,9 +41,16 @@ RegionalFormats formatsFromEnvironment() {
   if (locale == static_cast<locale_t>(0)) return formats;
   const std::string date = translateStrftimePattern(nl_langinfo_l(D_FMT, locale));
   const std::string time = translateStrftimePattern(nl_langinfo_l(T_FMT, locale));
+  // The designators in the locale's own words, in the program's code page.
+  const std::string am = utf8ToCp1251(nl_langinfo_l(AM_STR, locale));
+  const std::string pm = utf8ToCp1251(nl_langinfo_l(PM_STR, locale));
   freelocale(locale);
   if (!date.empty()) formats.shortDate = date;
   if (!time.empty()) formats.longTime = time;
+  if (!am.empty() && !pm.empty()) {
+    formats.timeAm = am;
+    formats.timePm = pm;
+  }
   return formats;
 }
 

@@ -14,7 +14,7 @@ const char* const kDefaultShortDate = "dd.MM.yyyy";
 const char* const kDefaultLongTime = "H:mm:ss";
 
 // The user's pattern in the program's letters, or an empty text when it uses names of days or
-// months, eras or a quoted literal letter. The morning/afternoon mark (t, tt) is dropped.
+// months, eras or a quoted literal letter.
 std::string usablePattern(const std::string& pattern) {
   std::string out;
   for (std::size_t i = 0; i < pattern.size();) {
@@ -38,7 +38,7 @@ std::string usablePattern(const std::string& pattern) {
     } else if (c == 'y' && n <= 5) {
       out.append(n, c);
     } else if (c == 't') {
-      // dropped
+      out.append(n >= 2 ? 2 : 1, 't');  // the morning/afternoon designator
     } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
       return std::string();
     } else {
@@ -65,6 +65,12 @@ RegionalFormats formatsFromEnvironment() {
   const std::string time = usablePattern(localeText(LOCALE_STIMEFORMAT));
   if (!date.empty()) formats.shortDate = date;
   if (!time.empty()) formats.longTime = time;
+  const std::string am = localeText(LOCALE_S1159);
+  const std::string pm = localeText(LOCALE_S2359);
+  if (!am.empty() && !pm.empty()) {
+    formats.timeAm = am;
+    formats.timePm = pm;
+  }
   return formats;
 }
 

@@ -59,10 +59,25 @@ INSTANTIATE_TEST_SUITE_P(Times, FormatTimeTest,
                          testing::Values(TimeCase{"H:mm:ss", 9, 7, 3, "9:07:03"},
                                          TimeCase{"hh:mm:ss", 9, 7, 3, "09:07:03"},
                                          TimeCase{"HH.mm", 23, 59, 0, "23.59"},
-                                         // h is the 24-hour hour too
+                                         // without a designator h is the 24-hour hour too
                                          TimeCase{"h:mm:ss", 21, 0, 9, "21:00:09"},
                                          TimeCase{"h:m:s", 0, 0, 0, "0:0:0"},
-                                         TimeCase{"H:mm dd.MM", 1, 2, 3, "1:02 dd.MM"}));
+                                         TimeCase{"H:mm dd.MM", 1, 2, 3, "1:02 dd.MM"},
+                                         // with one, h and hh give 1 to 12; H stays 24-hour
+                                         TimeCase{"h:mm:ss tt", 15, 4, 5, "3:04:05 PM"},
+                                         TimeCase{"hh:mm:ss tt", 9, 4, 5, "09:04:05 AM"},
+                                         TimeCase{"h:mm tt", 0, 5, 0, "12:05 AM"},
+                                         TimeCase{"h:mm tt", 12, 0, 0, "12:00 PM"},
+                                         TimeCase{"h:mm t", 23, 59, 0, "11:59 P"},
+                                         TimeCase{"tt H:mm", 13, 1, 0, "PM 13:01"}));
+
+TEST(FormatTime, TakesTheDesignatorsItIsGiven) {
+  const std::string am = "\xE4\xEF";  // "дп" in Windows-1251
+  const std::string pm = "\xEF\xEF";  // "пп"
+  EXPECT_EQ(formatTime("tt h:mm", 7, 30, 0, am, pm), am + " 7:30");
+  EXPECT_EQ(formatTime("tt h:mm", 19, 30, 0, am, pm), pm + " 7:30");
+  EXPECT_EQ(formatTime("h:mm:ss", 19, 30, 0, am, pm), "19:30:00");
+}
 
 // --- C-library patterns ---
 
@@ -84,12 +99,13 @@ INSTANTIATE_TEST_SUITE_P(
                     PatternCase{"%Od.%Om.%EY", "dd.MM.yyyy"}, PatternCase{"%F", "yyyy-MM-dd"},
                     PatternCase{"%D", "MM/dd/yy"}, PatternCase{"%T", "HH:mm:ss"},
                     PatternCase{"%H:%M", "HH:mm"}, PatternCase{"%k:%M:%S", "H:mm:ss"},
-                    PatternCase{"%r", "hh:mm:ss"}, PatternCase{"%I:%M:%S %p", "hh:mm:ss"},
-                    PatternCase{"%p %l:%M:%S", "h:mm:ss"}, PatternCase{"%Y%%%m", "yyyy%MM"},
+                    PatternCase{"%r", "hh:mm:ss tt"}, PatternCase{"%I:%M:%S %p", "hh:mm:ss tt"},
+                    PatternCase{"%p %l:%M:%S", "tt h:mm:ss"}, PatternCase{"%Y%%%m", "yyyy%MM"},
+                    PatternCase{"%l:%M %P", "h:mm tt"},
                     // names, literal letters and non-ASCII text cannot be shown
                     PatternCase{"%a %d %b %Y", ""}, PatternCase{"%d de %m", ""},
                     PatternCase{"%Y\xE5\xB9\xB4%m\xE6\x9C\x88%d", ""}, PatternCase{"%d.%", ""},
-                    PatternCase{"%Z", ""}, PatternCase{"", ""}, PatternCase{"%p", ""}));
+                    PatternCase{"%Z", ""}, PatternCase{"", ""}));
 
 // --- the rule ---
 
@@ -176,7 +192,11 @@ TEST_F(RealLocaleTest, LcAllWins) {
   env_.set("LC_TIME", "ru_RU.UTF-8");
   const RegionalFormats formats = formatsFromEnvironment();
   EXPECT_EQ(formats.shortDate, "MM/dd/yyyy");
-  EXPECT_EQ(formats.longTime, "hh:mm:ss");
+  EXPECT_EQ(formats.longTime, "hh:mm:ss tt");
+  EXPECT_EQ(formats.timeAm, "AM");
+  EXPECT_EQ(formats.timePm, "PM");
+  EXPECT_EQ(formatTime(formats.longTime, 15, 4, 5, formats.timeAm, formats.timePm),
+            "03:04:05 PM");
 }
 
 TEST_F(RealLocaleTest, LcTimeBeforeLang) {

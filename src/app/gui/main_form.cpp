@@ -46,21 +46,32 @@ const char* const kCaptionWarning = "Предупреждение";
 const char* const kContinuousCaption = "Идет непрерывное считывание";
 
 // Qt date and time formats share the letters d, M, y, h, H, m and s with the regional formats
-// (h without an AM/PM mark is the 24-hour hour in both). A format holding any other letter,
-// which Qt would read differently, falls back to the Russian default.
+// (h is the 12-hour hour in both when the format has a designator, the 24-hour one otherwise);
+// the designator t or tt is Qt's AP. A format holding any other letter, which Qt would read
+// differently, falls back to the Russian default.
 QString qtFormat(const std::string& format, const char* letters, const char* fallback) {
   if (format.empty()) return QString::fromLatin1(fallback);
-  for (char c : format) {
+  QString out;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    const char c = format[i];
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
     if (letter && std::strchr(letters, c) == nullptr) return QString::fromLatin1(fallback);
+    if (c == 't') {
+      while (i + 1 < format.size() && format[i + 1] == 't') ++i;
+      out += QStringLiteral("AP");
+    } else {
+      out += fromCp1251(std::string(1, c));
+    }
   }
-  return fromCp1251(format);
+  return out;
 }
 
 QString qtDateFormat() {
   return qtFormat(kordel::regionalFormats().shortDate, "dMy", "dd.MM.yyyy");
 }
-QString qtTimeFormat() { return qtFormat(kordel::regionalFormats().longTime, "hHms", "H:mm:ss"); }
+QString qtTimeFormat() {
+  return qtFormat(kordel::regionalFormats().longTime, "hHmst", "H:mm:ss");
+}
 
 }  // namespace
 
