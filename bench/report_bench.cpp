@@ -3,8 +3,8 @@
 //
 //   report_bench --generate FILE [LINES]   writes a data file of call-record lines
 //   report_bench --measure FILE            one load, with time and peak memory per call
-//   REPORT_BENCH_FILE=FILE report_bench [benchmark options]
-#include <benchmark/benchmark.h>
+//   REPORT_BENCH_FILE=FILE report_bench [--min-time SECONDS]
+//                                          times each step (default at least 0.5 s each)
 #include <sys/resource.h>
 
 #include <chrono>
@@ -17,6 +17,7 @@
 #include <random>
 #include <string>
 
+#include "bench_timing.h"
 #include "files/call_record_line.h"
 #include "report/report_book.h"
 
@@ -64,7 +65,7 @@ long maxRssKb() {
   return usage.ru_maxrss;
 }
 
-int measure(const std::string& path) {
+int measureOneLoad(const std::string& path) {
   const long before = maxRssKb();
   const auto t0 = std::chrono::steady_clock::now();
   ReportBook book;
@@ -104,45 +105,45 @@ ReportBook& loadedBook() {
   return book;
 }
 
-void BM_LoadParseAggregate(benchmark::State& state) {
-  for (auto _ : state) {
-    ReportBook book;
-    benchmark::DoNotOptimize(book.load(benchFile()).code);
-    state.counters["calls"] = static_cast<double>(book.callList().count());
+// Each step of the report builder on the bench file, timed for at least `minSeconds`.
+int runAll(double minSeconds) {
+  using kordel::bench::keep;
+  using kordel::bench::measure;
+  using kordel::bench::print;
+  benchFile();  // made before the clock starts when it does not exist yet
+  double calls = 0;
+  const auto load = [&] {
+    ReportBook fresh;
+    keep(fresh.load(benchFile()).code);
+    calls = static_cast<double>(fresh.callList().count());
+  };
+  const kordel::bench::Timing loading = measure(load, minSeconds, 3);
+  print("load+parse+aggregate", loading, {{"calls", calls}});
+
+  ReportBook& book = loadedBook();
+  const char* lineKeys[] = {"hardware", "programmed", "outgoing", "incoming", "total"};
+  for (int k = 0; k < 5; ++k) {
+    const auto key = static_cast<LineSortKey>(k);
+    print(std::string("sort lines by ") + lineKeys[k],
+          measure([&] { keep(book.sortLines(key).ok); }, minSeconds));
   }
-}
-BENCHMARK(BM_LoadParseAggregate)->Unit(benchmark::kMillisecond)->Iterations(3);
-
-void BM_SortLines(benchmark::State& state) {
-  ReportBook& book = loadedBook();
-  const auto key = static_cast<LineSortKey>(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(book.sortLines(key).ok);
-}
-BENCHMARK(BM_SortLines)->DenseRange(0, 4)->Unit(benchmark::kMicrosecond);
-
-void BM_SortTrunks(benchmark::State& state) {
-  ReportBook& book = loadedBook();
-  const auto key = static_cast<TrunkSortKey>(state.range(0));
-  for (auto _ : state) benchmark::DoNotOptimize(book.sortTrunks(key).ok);
-}
-BENCHMARK(BM_SortTrunks)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
-
-void BM_SelectSubscriber(benchmark::State& state) {
-  ReportBook& book = loadedBook();
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(book.select("2042", kordel::report::SelectBy::Programmed, "8"));
+  const char* trunkKeys[] = {"trunk", "outgoing", "incoming", "total"};
+  for (int k = 0; k < 4; ++k) {
+    const auto key = static_cast<TrunkSortKey>(k);
+    print(std::string("sort trunks by ") + trunkKeys[k],
+          measure([&] { keep(book.sortTrunks(key).ok); }, minSeconds));
   }
-}
-BENCHMARK(BM_SelectSubscriber)->Unit(benchmark::kMillisecond);
-
-void BM_CallReportLines(benchmark::State& state) {
-  ReportBook& book = loadedBook();
+  const auto select = [&] {
+    keep(book.select("2042", kordel::report::SelectBy::Programmed, "8"));
+  };
+  print("select subscriber 2042, prefix 8", measure(select, minSeconds));
   book.clearSelection();
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(book.reportLines(kordel::report::ReportKind::Calls).size());
-  }
+  const auto callReport = [&] {
+    keep(book.reportLines(kordel::report::ReportKind::Calls).size());
+  };
+  print("call report lines", measure(callReport, 0, 1, 1));
+  return 0;
 }
-BENCHMARK(BM_CallReportLines)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 
@@ -150,9 +151,8 @@ int main(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "--generate") == 0) {
     return generate(argv[2], argc >= 4 ? std::atol(argv[3]) : 1000000);
   }
-  if (argc >= 3 && std::strcmp(argv[1], "--measure") == 0) return measure(argv[2]);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  if (argc >= 3 && std::strcmp(argv[1], "--measure") == 0) return measureOneLoad(argv[2]);
+  double minSeconds = 0.5;
+  if (argc >= 3 && std::strcmp(argv[1], "--min-time") == 0) minSeconds = std::atof(argv[2]);
+  return runAll(minSeconds);
 }

@@ -26,7 +26,7 @@ echo "data file: $(wc -l <"$data") lines, $(du -m "$data" | cut -f1) MiB"
 echo "== one load"
 "$bench" --measure "$data"
 echo "== benchmarks"
-REPORT_BENCH_FILE="$data" "$bench" --benchmark_min_time=0.2
+REPORT_BENCH_FILE="$data" "$bench" --min-time 0.2
 echo "== awk: per-line and per-trunk totals of the same file"
 start=$(date +%s.%N)
 LC_ALL=C awk '
