@@ -26,6 +26,7 @@
 #include "files/call_record_line.h"
 #include "files/regional_format.h"
 #include "files/text_codec.h"
+#include "support/call_records.h"
 
 namespace {
 
@@ -67,20 +68,7 @@ class ScriptedDialogs : public kordel::gui::Dialogs {
 
 kordel::CallRecord record(int hw, const std::string& prg, const std::string& trunk,
                           const std::string& dialed, int seconds) {
-  kordel::CallRecord r;
-  r.year = 2004;
-  r.month = 3;
-  r.day = 5;
-  r.hour = 9;
-  r.minute = 7;
-  r.second = 3;
-  r.durationMinutes = seconds / 60;
-  r.durationSeconds = seconds % 60;
-  r.hardwareNumber = hw;
-  r.programmedNumber = prg;
-  r.trunk = trunk;
-  r.dialedNumber = dialed;
-  return r;
+  return kordel::test::makeRecord(hw, prg, trunk, dialed, 0, seconds / 60, seconds % 60);
 }
 
 std::string slurp(const std::string& path) {

@@ -22,6 +22,7 @@
 #include "files/settings.h"
 #include "realtime/realtime_log.h"
 #include "report/report_book.h"
+#include "support/call_records.h"
 #include "support/temp_dir.h"
 
 namespace kordel {
@@ -29,49 +30,17 @@ namespace {
 
 using test::readBytes;
 using test::TempDir;
+using test::Unprivileged;
 using test::writeBytes;
-
-// Drops root's right to ignore file permissions for the life of the guard.
-class Unprivileged {
- public:
-  Unprivileged() : wasRoot_(::geteuid() == 0) {
-    if (wasRoot_) dropped_ = ::setegid(65534) == 0 && ::seteuid(65534) == 0;
-  }
-  ~Unprivileged() {
-    if (wasRoot_) {
-      [[maybe_unused]] const int u = ::seteuid(0);
-      [[maybe_unused]] const int g = ::setegid(0);
-    }
-  }
-  Unprivileged(const Unprivileged&) = delete;
-  Unprivileged& operator=(const Unprivileged&) = delete;
-  bool ok() const { return !wasRoot_ || dropped_; }
-
- private:
-  bool wasRoot_;
-  bool dropped_ = false;
-};
 
 // A path in which nothing can be created even by root: its "directory" is a regular file.
 std::string underRegularFile(const TempDir& dir) {
-  writeBytes(dir.path() / "plain-file", "x");
-  return dir.file("plain-file") + "/calls.txt";
+  return test::pathUnderRegularFile(dir, "calls.txt");
 }
 
 std::string sampleLine(int hardware, const std::string& dialed) {
-  CallRecord r;
+  CallRecord r = test::makeRecord(hardware, "1245", "204", dialed);
   r.year = 2024;
-  r.month = 3;
-  r.day = 5;
-  r.hour = 9;
-  r.minute = 7;
-  r.second = 3;
-  r.durationMinutes = 1;
-  r.durationSeconds = 5;
-  r.hardwareNumber = hardware;
-  r.programmedNumber = "1245";
-  r.trunk = "204";
-  r.dialedNumber = dialed;
   return formatCallRecordLine(r);
 }
 

@@ -7,29 +7,14 @@
 
 #include "files/text_codec.h"
 #include "link/pbx_link.h"
+#include "support/call_records.h"
 #include "support/temp_dir.h"
 
 namespace kordel {
 namespace {
 
 // 5 March 2004, 09:07:03, lasting 65 s, from line 123 (programmed 4567) on trunk 12345.
-CallRecord baseRecord() {
-  CallRecord r;
-  r.year = 2004;
-  r.month = 3;
-  r.day = 5;
-  r.hour = 9;
-  r.minute = 7;
-  r.second = 3;
-  r.durationHours = 0;
-  r.durationMinutes = 1;
-  r.durationSeconds = 5;
-  r.hardwareNumber = 123;
-  r.programmedNumber = "4567";
-  r.trunk = "12345";
-  r.dialedNumber = "0123456789";
-  return r;
-}
+CallRecord baseRecord() { return test::makeRecord(123, "4567", "12345", "0123456789", 0, 1, 5); }
 
 const std::string kBaseLine =
     "05-03-2004 09:07:03   00:01:05   123(4567)   12345     0123456789           ";

@@ -53,14 +53,14 @@ TEST(AppendLinesTest, CyrillicFileNameReachesTheFileSystem) {
 
 TEST(AppendLinesTest, ReportsWhatCouldNotBeWritten) {
   TempDir dir;
-  writeBytes(dir.path() / "plain-file", "keep");
+  const std::string underFile = test::pathUnderRegularFile(dir, "calls.txt", "keep");
   const struct {
     const char* name;
     std::string path;
   } cases[] = {
       {"empty name", ""},
       {"missing folder", dir.file("no-such-folder") + "/calls.txt"},
-      {"parent is a file", dir.file("plain-file") + "/calls.txt"},
+      {"parent is a file", underFile},
       {"a folder", dir.str()},  // opens for reading, never for appending
       {"disk full", "/dev/full"},
   };

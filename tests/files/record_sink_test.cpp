@@ -7,6 +7,7 @@
 
 #include "files/call_record_line.h"
 #include "link/pbx_link.h"
+#include "support/call_records.h"
 #include "support/temp_dir.h"
 
 namespace kordel {
@@ -28,19 +29,7 @@ class RecordingView : public RecordView {
 };
 
 CallRecord record(int hardwareNumber, const std::string& dialed) {
-  CallRecord r;
-  r.year = 2004;
-  r.month = 3;
-  r.day = 5;
-  r.hour = 9;
-  r.minute = 7;
-  r.second = 3;
-  r.durationSeconds = 40;
-  r.hardwareNumber = hardwareNumber;
-  r.programmedNumber = "21";
-  r.trunk = "201";
-  r.dialedNumber = dialed;
-  return r;
+  return test::makeRecord(hardwareNumber, "21", "201", dialed, 0, 0, 40);
 }
 
 class RecordSinkTest : public ::testing::Test {

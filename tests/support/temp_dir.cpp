@@ -45,4 +45,21 @@ void writeBytes(const std::filesystem::path& file, std::string_view bytes) {
   if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
 }
 
+std::string pathUnderRegularFile(const TempDir& dir, const std::string& name,
+                                 std::string_view content) {
+  writeBytes(dir.path() / "plain-file", content);
+  return dir.file("plain-file") + "/" + name;
+}
+
+Unprivileged::Unprivileged() : wasRoot_(::geteuid() == 0) {
+  if (wasRoot_) dropped_ = ::setegid(65534) == 0 && ::seteuid(65534) == 0;
+}
+
+Unprivileged::~Unprivileged() {
+  if (wasRoot_) {
+    [[maybe_unused]] const int u = ::seteuid(0);
+    [[maybe_unused]] const int g = ::setegid(0);
+  }
+}
+
 }  // namespace kordel::test

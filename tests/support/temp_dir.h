@@ -29,4 +29,25 @@ class TempDir {
 std::string readBytes(const std::filesystem::path& file);
 void writeBytes(const std::filesystem::path& file, std::string_view bytes);
 
+// `name` inside a "directory" that is a regular file (made in `dir`, holding `content`): a
+// path under which nothing can be created, even by root.
+std::string pathUnderRegularFile(const TempDir& dir, const std::string& name,
+                                 std::string_view content = "x");
+
+// Drops root's right to ignore file permissions for the life of the guard (effective user and
+// group 65534); nothing changes for an ordinary user.
+class Unprivileged {
+ public:
+  Unprivileged();
+  ~Unprivileged();
+  Unprivileged(const Unprivileged&) = delete;
+  Unprivileged& operator=(const Unprivileged&) = delete;
+  // False when the run is root and the rights could not be dropped.
+  bool ok() const { return !wasRoot_ || dropped_; }
+
+ private:
+  bool wasRoot_;
+  bool dropped_ = false;
+};
+
 }  // namespace kordel::test
