@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "files/data_file.h"
@@ -126,13 +127,21 @@ int loadPortConfigOnce(Settings& settings, bool mayRepair) {
 
 }  // namespace
 
+std::string startDirectoryName(const std::string& nativeDirectory) {
+  const std::string name = fromNativePath(nativeDirectory);
+  if (nativePath(name) == nativeDirectory) return name;
+  // A name with characters Windows-1251 lacks comes back as another name (with '?' in their
+  // place); the current directory can still be named relatively.
+  std::error_code ec;
+  if (std::filesystem::equivalent(nativeDirectory, std::filesystem::current_path(ec), ec)) {
+    return ".";
+  }
+  return name;
+}
+
 Settings::Settings() {
   try {
-    const std::string native = std::filesystem::current_path().string();
-    startDirectory = fromNativePath(native);
-    // A directory name with characters Windows-1251 lacks would come back as another name
-    // (with '?' in their place); the current directory is then named relatively.
-    if (nativePath(startDirectory) != native) startDirectory = ".";
+    startDirectory = startDirectoryName(std::filesystem::current_path().string());
   } catch (const std::exception&) {
     startDirectory = ".";
   }

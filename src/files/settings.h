@@ -45,6 +45,11 @@ struct Settings {
   std::string outputConfigPath() const;
 };
 
+// The Windows-1251 name of a start directory given as the file system names it (UTF-8 on
+// POSIX). A name with characters Windows-1251 lacks would name another directory: for the
+// current directory it is then ".", for any other the nearest Windows-1251 spelling.
+std::string startDirectoryName(const std::string& nativeDirectory);
+
 // Reads "KordelOut.cfg". Returns kConfigOk, or kConfigMissing (dataFileName emptied).
 int loadOutputConfig(Settings& settings);
 // Reads "Kordel.cfg", creating it with defaults (and setting firstRun) when it is missing or

@@ -1,7 +1,6 @@
 #include "files/settings.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -16,6 +15,7 @@ namespace {
 
 using test::readBytes;
 using test::TempDir;
+using test::Unprivileged;
 using test::writeBytes;
 
 std::string defaultPortFile() {
@@ -48,8 +48,7 @@ class SettingsFileTest : public ::testing::Test {
 
 // A directory in which nothing can be created even by root: its "parent" is a regular file.
 std::string unusableDirectory(const TempDir& dir) {
-  writeBytes(dir.path() / "plain-file", "x");
-  return dir.file("plain-file") + "/sub";
+  return test::pathUnderRegularFile(dir, "sub");
 }
 
 TEST_F(SettingsFileTest, PathsAreInTheStartDirectory) {
@@ -100,6 +99,10 @@ TEST(SettingsDefaultsTest, ConfigurationFilesAreFoundInADirectoryWindows1251Cann
     EXPECT_EQ(readBytes(sub / kPortConfigName).substr(0, 2), std::string("\x03\x00", 2)) << name;
     EXPECT_TRUE(std::filesystem::exists(sub / kOutputConfigName)) << name;
   }
+  // Away from the current directory such a name can only be spelled as near as Windows-1251
+  // comes; a Cyrillic one is spelled exactly.
+  EXPECT_EQ(startDirectoryName(dir.str() + "/\u65e5\u672c"), dir.str() + "/??");
+  EXPECT_EQ(nativePath(startDirectoryName(dir.str() + "/\u041a")), dir.str() + "/\u041a");
 }
 
 // --- Kordel.cfg ---
@@ -164,25 +167,6 @@ TEST_F(SettingsFileTest, TitleOptionIsOnOnlyForOne) {
     EXPECT_EQ(s.portName, "COM4");
   }
 }
-
-// Drops root's right to ignore file permissions for the life of the guard.
-class Unprivileged {
- public:
-  Unprivileged() : wasRoot_(::geteuid() == 0) {
-    if (wasRoot_) dropped_ = ::setegid(65534) == 0 && ::seteuid(65534) == 0;
-  }
-  ~Unprivileged() {
-    if (wasRoot_) {
-      [[maybe_unused]] const int u = ::seteuid(0);
-      [[maybe_unused]] const int g = ::setegid(0);
-    }
-  }
-  bool ok() const { return !wasRoot_ || dropped_; }
-
- private:
-  bool wasRoot_;
-  bool dropped_ = false;
-};
 
 TEST_F(SettingsFileTest, ReadOnlyPortFileIsReadNotReplaced) {
   const std::string bytes = portFile(6, 0);

@@ -328,19 +328,14 @@ void TMainForm::FormShow() {
   if (started_) return;
   started_ = true;
   ExitAfterRead = false;
-  // The core names directories in Windows-1251. A start directory whose name has other
-  // characters would come out as another name; the current directory is then named ".".
-  std::string start = toCp1251(startDirectory_);
-  if (fromCp1251(start) != startDirectory_ && QDir(startDirectory_) == QDir::current()) {
-    start = ".";
-  }
-  link_ = std::make_shared<kordel::PbxLink>(start);
+  link_ = std::make_shared<kordel::PbxLink>(
+      kordel::startDirectoryName(QFile::encodeName(startDirectory_).toStdString()));
   if (link_->loadPortConfig() != kordel::kConfigOk) {
     dialogs().message(this, u("Исключение при открытии/чтении файла конфигурации."),
                       u(kCaptionError));
   }
   kordel::Settings& settings = link_->settings;
-  if (!settings.startDirectory.empty() && settings.startDirectory != ".") {
+  if (!settings.startDirectory.empty()) {
     openDialogDirectory_ = fromCp1251(settings.startDirectory);
   }
   if (!settings.dataFileName.empty()) openDialogFileName_ = fromCp1251(settings.dataFileName);
@@ -580,7 +575,7 @@ void TMainForm::RealTime_MenuItemClick() {
 void TMainForm::Report_MenuItemClick() {
   if (report_ == nullptr) return;
   QString directory = startDirectory_;
-  if (link_ && !link_->settings.startDirectory.empty() && link_->settings.startDirectory != ".") {
+  if (link_ && !link_->settings.startDirectory.empty()) {
     directory = fromCp1251(link_->settings.startDirectory);
   }
   report_->setStartDirectory(directory);
