@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "files/data_file.h"
 #include "link/call_record.h"
 
 namespace kordel {
@@ -36,22 +37,55 @@ class RecordSink {
   // Both must outlive the sink.
   RecordSink(PbxLink& link, RecordView& view) : link_(link), view_(view) {}
 
-  // The link's recordHandler: render, lower the gauge, append to the data file, show the line,
-  // count down recordsInBuffer, show the counters. When the line cannot be appended the sink
-  // records the failure and sets the link's stopRequested, so that no further record is
-  // requested from the PBX; the line is still shown.
+  // Makes the sink the link's recordHandler and its beforeTaking check.
+  void attach();
+
+  // The link's recordHandler: render, append to the data file, lower the gauge, show the line,
+  // count down recordsInBuffer, show the counters. The line is made durable on the disk before
+  // the PBX may drop the record (waitDurable, the link's beforeTaking).
+  //
+  // Exactly once: the first record a unit offers in a read (PbxLink::offerFirst) may be the one
+  // an earlier read (of this run or an earlier one) stored and then ended before the PBX dropped
+  // it. It is then the last call-record line of the data file as the read found it, and is only
+  // taken: not stored or shown again (PbxLink::delivery = kAlreadySaved).
+  //
+  // When the line cannot be appended the sink records the failure, sets delivery to kNotSaved
+  // and the link's stopRequested, so that the record is not taken from the PBX and no further
+  // record is requested; the line is still shown.
   void onCallRecord(const CallRecord& record);
+  // True when every line appended so far is on the disk. A line whose sync failed has been cut
+  // from the data file again; the failure is then recorded as for a failed append.
+  bool waitDurable();
 
   int recordsSaved() const { return saved_; }
+  int recordsAlreadySaved() const { return alreadySaved_; }
   bool saveFailed() const { return saveFailed_; }
   const std::string& failedLine() const { return failedLine_; }
+  // Forgets a failed save, so that a later read may try again.
+  void clearFailure() {
+    saveFailed_ = false;
+    failedLine_.clear();
+  }
 
  private:
+  void fail(const std::string& line);
+
   PbxLink& link_;
   RecordView& view_;
+  DurableAppender appender_;
+  unsigned readSerial_ = 0;
+  bool readSeen_ = false;
+  std::string resumeLine_;  // the last call-record line of the data file when the read began
+  std::string lastLine_;    // the line appended last, until it is durable
   int saved_ = 0;
+  int alreadySaved_ = 0;
   bool saveFailed_ = false;
   std::string failedLine_;
 };
+
+// Whether two call-record lines describe the same call: equal, but for the separators of the
+// date, the time and the duration (a group is marked "*" when its values looked implausible,
+// which depends on the workstation's calendar year when the line was written).
+bool sameCallLine(const std::string& a, const std::string& b);
 
 }  // namespace kordel

@@ -77,8 +77,14 @@ int PbxLink::handshakeAttempt() {
   for (int i = 0; i < kProbesPerAttempt; ++i) {
     port->purgeInput();
     port->writeByte(kHandshakeProbe);
-    // The PBX answers each probe with 0x00; anything else, or nothing, ends the attempt.
-    if (port->readByteWithin(kProbeWaitMs) != 0x00) return kNoHandshake;
+    // The PBX answers each probe with 0x00; anything else, or nothing, ends the attempt. A
+    // byte other than 0x00 may be the PBX answering a probe that reached it damaged, as a
+    // request: the reader must not trust what it thinks the PBX holds until it has asked.
+    const int echo = port->readByteWithin(kProbeWaitMs);
+    if (echo != 0x00) {
+      if (echo > 0) strayHeard = true;
+      return kNoHandshake;
+    }
   }
   return kOk;
 }
@@ -107,12 +113,21 @@ int PbxLink::selectUnit(int unit) {
 }
 
 int PbxLink::queryStatus() {
-  if (handshake() != kOk) return kNoHandshake;
+  auto fail = [this](int result, LinkFault fault, int detail = 0) {
+    lastFault = fault;
+    faultDetail = detail;
+    return result;
+  };
+  lastFault = LinkFault::kNone;
+  faultDetail = 0;
+  if (handshake() != kOk) return fail(kNoHandshake, LinkFault::kNoHandshake);
 
   port->purgeInput();
   port->writeByte(kIdentifyRequest);
   const int length = port->readByteWithin(kReplyByteWaitMs);
-  if (length < 0 || length == kNoLengthByte) return kNoIdentification;
+  if (length < 0 || length == kNoLengthByte) {
+    return fail(kNoIdentification, LinkFault::kNoIdentification, length);
+  }
 
   ReplyBuffer id{};
   for (int i = 0; i < length; ++i) {
@@ -125,11 +140,15 @@ int PbxLink::queryStatus() {
     }
     id[i] = static_cast<std::uint8_t>(b);
   }
-  if (const int taken = takeIdentification(id, length); taken != kOk) return taken;
+  if (const int taken = takeIdentification(id, length); taken != kOk) {
+    // An empty reply carries no model code at all; say so rather than "unknown model 0".
+    if (length == 0) return fail(taken, LinkFault::kEmptyIdentification);
+    return fail(taken, LinkFault::kUnsupportedModel, length > 5 ? (id[5] ^ maskKey) & 0xFF : 0);
+  }
 
   bufferCapacity = 0;
   recordsInBuffer = 0;
-  if (handshake() != kOk) return kNoIdentification;
+  if (handshake() != kOk) return fail(kNoIdentification, LinkFault::kSilentAfterIdentify);
 
   for (int unit = 0;; ++unit) {
     selectUnit(unit);  // an unacknowledged selection still goes on with the request
@@ -157,7 +176,7 @@ int PbxLink::queryStatus() {
       if (silent) continue;
       good = port->readByteWithin(kReplyByteWaitMs) == sum;
     }
-    if (!good) return kStatusChecksum;
+    if (!good) return fail(kStatusChecksum, LinkFault::kStatusChecksum, unit);
     bufferCapacity += word16(status[0], status[1]);
     // Counter A minus counter B: a signed difference, negative when B runs ahead.
     recordsInBuffer += word16(status[2], status[3]) - word16(status[4], status[5]);
@@ -212,6 +231,7 @@ int PbxLink::exchange(std::uint8_t command, bool verify, bool withPayload, const
                       bool* intact) {
   replyLength = -1;
   if (intact != nullptr) *intact = false;
+  exchangeFault = LinkFault::kNone;
   try {
     port->purgeInput();
     bool connected = false;
@@ -219,7 +239,16 @@ int PbxLink::exchange(std::uint8_t command, bool verify, bool withPayload, const
       if (i > 0) pauseMs(kHandshakePauseMs);
       connected = handshake() == kOk;
     }
-    if (!connected) return kExchangeNoHandshake;
+    if (!connected) {
+      exchangeFault = LinkFault::kNoHandshake;
+      return kExchangeNoHandshake;
+    }
+    // The next-record request makes the PBX drop the record it sent before. It waits while a
+    // stray byte has been heard (the PBX may already have moved on: the reader must ask with
+    // the first-record request first) and while that record is not safely stored.
+    if (command == kNextRecordRequest && (strayHeard || (beforeTaking && !beforeTaking()))) {
+      return kExchangeNotSent;
+    }
 
     port->purgeInput();
     port->writeByte(command);
@@ -239,6 +268,9 @@ int PbxLink::exchange(std::uint8_t command, bool verify, bool withPayload, const
     // The length byte is 0..255 (or -1 when none came), so the reply always fits the buffer.
     replyLength = port->readByteWithin(kReplyByteWaitMs);
     const int n = std::clamp(replyLength, 0, kReplySize);
+    // Whether the first pass got every byte it asked for: a reply that came whole with a wrong
+    // checksum is damaged; one that stopped coming is a PBX that stopped sending.
+    bool cameWhole = false;
     for (int pass = 0;; ++pass) {
       bool heard = false;
       // The PBX sends a reply in one go. A byte that does not come within its wait means the
@@ -256,17 +288,25 @@ int PbxLink::exchange(std::uint8_t command, bool verify, bool withPayload, const
       }
       const int check = stopped ? -1 : port->readByteWithin(kReplyByteWaitMs);
       if (check >= 0) heard = true;
+      if (pass == 0) cameWhole = replyLength >= 0 && check >= 0;
       if (intact != nullptr) *intact = replyLength >= 0 && check == sum;
       if (!verify || check == sum) break;
       // A bad checksum: the same number of bytes and a new checksum are read again from the
       // line, without a new request. A re-read that hears nothing at all means the PBX has
       // stopped sending; a PBX that keeps sending garbage is given up after a bounded number.
-      if (pass > 0 && !heard) return kExchangeFailed;
-      if (pass == kMaxChecksumRereads) return kExchangeFailed;
+      if (pass > 0 && !heard) {
+        exchangeFault = cameWhole ? LinkFault::kDamagedReplies : LinkFault::kStoppedSending;
+        return kExchangeFailed;
+      }
+      if (pass == kMaxChecksumRereads) {
+        exchangeFault = LinkFault::kDamagedReplies;
+        return kExchangeFailed;
+      }
     }
     for (int i = 0; i < n; ++i) reply[i] ^= maskKey;
     return kOk;
   } catch (const ECommError&) {
+    exchangeFault = LinkFault::kPortError;
     return kExchangeFailed;
   }
 }

@@ -349,6 +349,34 @@ TEST_F(MainFormTest, AutostartContinuousReadsOnUntilStop) {
   EXPECT_TRUE(form->isVisible());
 }
 
+TEST_F(MainFormTest, AutostartContinuousRidesOutAPortThatGoesAwayAndComesBack) {
+  pbxsim::Scenario scenario = scenarioWith(2);
+  scenario.linkPath = dir.file("pbx");
+  startPbx(scenario);
+  writePortConfig(dir, 1, false);
+  writeOutputConfig(dir, dataFile(), "", "AUTOSTART_UNINTERRUPT");
+  openForm();
+  ASSERT_TRUE(waitUntil([this] { return form->listLines().size() == 2; }));
+  EXPECT_TRUE(form->LinkStatusBar->isHidden());
+
+  // The line hangs up while the buffer is empty: the window says so without a box that would
+  // wait for someone, and tries again by itself.
+  (*pbx)->hangUp();
+  auto linkState = [this] { return form->LinkStatusBar->panelText(0); };
+  ASSERT_TRUE(waitUntil([&] { return linkState().contains(q("Повтор через")); }, 15000));
+  EXPECT_FALSE(form->LinkStatusBar->isHidden());
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(commandsLocked());
+  (*pbx)->comeBack();
+  ASSERT_TRUE(waitUntil([&] { return linkState().contains(q("восстановлена")); }, 20000));
+  for (const pbxsim::Record& r : sampleRecords(1, 444)) (*pbx)->addRecord(r);
+  ASSERT_TRUE(waitUntil([this] { return form->listLines().size() == 3; }, 10000));
+  form->StopToolButtonClick();
+  ASSERT_TRUE(waitForReadEnd());
+  EXPECT_EQ(fileLines(dataFile()), form->listLines());
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
 TEST_F(MainFormTest, TimePickerAdvancesAndWrapsAtMidnightWithoutTouchingTheDate) {
   form = std::make_unique<TMainForm>(QString::fromStdString(dir.str()));
   EXPECT_TRUE(form->PickerTimer->isActive());

@@ -37,6 +37,68 @@ TEST(AppendLinesTest, NeverTruncates) {
   EXPECT_EQ(readBytes(file), "old line\r\na\r\nb\r\nc\r\n");
 }
 
+TEST(AppendLinesTest, EndsATornLastLineBeforeAppending) {
+  // A piece of a line left by a power cut or a killed writer gets its line end, so the next
+  // line starts a line of its own; nothing before it changes.
+  const struct {
+    const char* before;
+    const char* after;
+  } cases[] = {
+      {"05-03-2004 09:07", "05-03-2004 09:07\r\nnew\r\n"},
+      {"whole\r\ntorn\r", "whole\r\ntorn\r\nnew\r\n"},
+      {"whole\r\n", "whole\r\nnew\r\n"},
+      {"unix\n", "unix\nnew\r\n"},
+      {"", "new\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before);
+    TempDir dir;
+    const std::string file = dir.file("calls.txt");
+    writeBytes(file, c.before);
+    EXPECT_EQ(appendLines(file, {"new"}), kAppendOk);
+    EXPECT_EQ(readBytes(file), c.after);
+    DurableAppender durable;
+    writeBytes(file, c.before);
+    EXPECT_EQ(durable.append(file, {"new"}), kAppendOk);
+    EXPECT_TRUE(durable.waitDurable());
+    EXPECT_EQ(readBytes(file), c.after);
+  }
+}
+
+TEST(LastCallLineTest, SkipsTitleLinesEmptyLinesAndATornEnd) {
+  const std::string call = "05-03-2004 09:07:03   00:01:05   123(  201)       7     567";
+  const std::string title = "       Данные на  05-03-2004 09:07:03 ";
+  const struct {
+    const char* name;
+    std::string file;
+    std::string last;
+  } cases[] = {
+      {"last line", "older\r\n" + call + "\r\n", call},
+      {"titles after it", call + "\r\n" + title + "\r\n\r\n" + title + "\r\n", call},
+      {"torn end", call + "\r\n05-03-2004 1", call},
+      {"LF only", "a\n" + call + "\n", call},
+      {"titles only", title + "\r\n", ""},
+      {"empty", "", ""},
+      {"first line of the file", call + "\r\n", call},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    writeBytes(dir.file("calls.txt"), c.file);
+    EXPECT_EQ(lastCallLine(dir.file("calls.txt")), c.last);
+  }
+  TempDir dir;
+  EXPECT_EQ(lastCallLine(dir.file("missing.txt")), "");
+  // Only the end of a long file is read: a call line followed by more than the scan of title
+  // lines is not found, and a line cut by the start of the scan is not taken for a whole one.
+  std::string longTail = call + "\r\n";
+  while (longTail.size() < static_cast<std::size_t>(kCallLineScanBytes) + 100) {
+    longTail += title + "\r\n";
+  }
+  writeBytes(dir.file("long.txt"), longTail);
+  EXPECT_EQ(lastCallLine(dir.file("long.txt")), "");
+}
+
 TEST(AppendLinesTest, WritesWindows1251BytesUnchanged) {
   TempDir dir;
   const std::string file = dir.file("calls.txt");

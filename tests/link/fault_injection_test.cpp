@@ -269,7 +269,7 @@ Outcome runCase(const FaultCase& c) {
     if (link.openPort(sim.start()) != kOk) return {.failure = "port not opened"};
     NullView view;
     RecordSink sink(link, view);
-    link.recordHandler = [&sink](const CallRecord& r) { sink.onCallRecord(r); };
+    sink.attach();
     const auto all = callKeys(c.records, step);
     o.sent = static_cast<int>(all.size());
     const int n = recordBytes(c.records);
@@ -686,6 +686,7 @@ struct Bench {
     EXPECT_EQ(link->openPort(sim->start()), kOk);
     EXPECT_EQ(link->queryStatus(), kOk);
     sink = std::make_unique<RecordSink>(*link, view);
+    sink->attach();
     link->recordHandler = [this](const CallRecord& r) {
       sink->onCallRecord(r);
       if (after) after();
@@ -719,7 +720,8 @@ TEST(FaultInjection, StopAfterASavedRecordDoesNotDuplicateItOnTheNextRead) {
     if (++seen == 2) probesAtSecond = b.sim->counters().probes;
   };
   // The user presses Stop while the handshake after the second record runs: that record is
-  // saved and still in the PBX, since no next-record request has taken it.
+  // saved and still in the PBX, since no next-record request has taken it. The stop finishes
+  // it: one more next-record request takes it, and its reply is not handed over.
   std::thread user([&] {
     while (probesAtSecond < 0 || b.sim->counters().probes <= probesAtSecond) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -728,7 +730,7 @@ TEST(FaultInjection, StopAfterASavedRecordDoesNotDuplicateItOnTheNextRead) {
   });
   EXPECT_EQ(b.link->readRecords(), kReadStopped);
   user.join();
-  EXPECT_EQ(b.sim->takenRecords().size(), 1u);
+  EXPECT_EQ(b.sim->takenRecords().size(), 2u);
   EXPECT_EQ(b.file().size(), 2u);
   b.after = nullptr;
   b.sim->setFaults({});
@@ -753,7 +755,7 @@ TEST(FaultInjection, FailedSaveLetsTheRecordComeAgain) {
   b.link->settings.dataFileName = good;
   b.link->stopRequested = false;
   RecordSink fresh(*b.link, b.view);
-  b.link->recordHandler = [&fresh](const CallRecord& r) { fresh.onCallRecord(r); };
+  fresh.attach();
   EXPECT_EQ(b.link->queryStatus(), kOk);
   EXPECT_EQ(b.link->readRecords(), kReadBufferEmpty);
   EXPECT_EQ(b.file(), b.all());  // the record that could not be saved came again, once
@@ -785,14 +787,20 @@ TEST(FaultInjection, StopDuringARecoveringRequestEndsTheReadAndLosesNothing) {
   EXPECT_EQ(b.file(), b.all());
 }
 
-TEST(FaultInjection, IdenticalNeighboursAreBothSavedOnACleanLine) {
-  // Two calls with the same bytes (not met in practice) must not be taken for a repeat while
-  // the line is clean: only a damaged reply makes the reader compare.
+TEST(FaultInjection, IdenticalNeighboursAreTakenAsOneCall) {
+  // Two calls with the same bytes cannot be told from a next-record request that reached the
+  // PBX as a first-record request (it then answers with the record just handed over): the
+  // second is not saved again, and the read goes on with the record after it. Such calls
+  // (same line, start, duration, trunk and digits) are not met in practice; a request damaged
+  // on a noisy line is.
   auto calls = sameLengthCalls(3);
   calls.insert(calls.begin() + 1, calls[1]);
   Bench b(calls);
   EXPECT_EQ(b.link->readRecords(), kReadBufferEmpty);
-  EXPECT_EQ(b.file(), b.all());
+  auto once = calls;
+  once.erase(once.begin() + 1);
+  EXPECT_EQ(b.file(), callKeys(once, 6));
+  EXPECT_TRUE(b.sim->pendingRecords(0).empty());
 }
 
 }  // namespace

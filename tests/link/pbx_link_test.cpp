@@ -232,6 +232,68 @@ TEST(PbxLinkIdentify, NoIdentificationReply) {
   EXPECT_EQ(t.link.model, "");
 }
 
+// What went wrong is told apart, so the callers can say it (the results stay the codes).
+TEST(PbxLinkIdentify, TellsWhatWentWrong) {
+  struct Case {
+    const char* name;
+    int modelCode;
+    pbxsim::Faults faults;
+    int result;
+    LinkFault fault;
+    int detail;
+  };
+  pbxsim::Faults badStatus;
+  badStatus.statusChecksum = 1.0;
+  pbxsim::Faults noReply;
+  noReply.dropReply = 1.0;
+  const Case cases[] = {
+      {"answers", 4, {}, kOk, LinkFault::kNone, 0},
+      {"unsupported model", 9, {}, kUnsupportedModel, LinkFault::kUnsupportedModel, 9},
+      {"status checksum", 4, badStatus, kStatusChecksum, LinkFault::kStatusChecksum, 0},
+      {"no identification reply", 4, noReply, kNoIdentification, LinkFault::kNoIdentification, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    pbxsim::Scenario s = scenarioFor(c.modelCode);
+    s.faults = c.faults;
+    SimLink t(s);
+    EXPECT_EQ(t.link.queryStatus(), c.result);
+    EXPECT_EQ(t.link.lastFault, c.fault);
+    EXPECT_EQ(t.link.faultDetail, c.detail);
+  }
+}
+
+// A PBX that echoes the probes and answers the identification request with a reply of length
+// 0: the PBX answered, so it is no "not answering" and no unknown model either.
+TEST(PbxLinkIdentify, AnEmptyIdentificationReplyIsToldApart) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  char name[128] = {};
+  ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
+  test::TempDir dir;
+  PbxLink link(dir.str());
+  ASSERT_EQ(link.openPort(name), kOk);
+  std::atomic<bool> done{false};
+  std::jthread pbx([&] {
+    while (!done) {
+      pollfd p{master, POLLIN, 0};
+      std::uint8_t b = 0;
+      if (poll(&p, 1, 1) > 0 && read(master, &b, 1) == 1) {
+        const std::uint8_t answer = 0x00;  // the echo of a probe, the length of the reply
+        if (b == 0x00 || b == kIdentifyRequest) (void)!write(master, &answer, 1);
+      }
+    }
+  });
+  EXPECT_EQ(link.queryStatus(), kUnsupportedModel);
+  EXPECT_EQ(link.lastFault, LinkFault::kEmptyIdentification);
+  done = true;
+  pbx.join();
+  link.port->close();
+  close(master);
+}
+
 // The one test of the full handshake time-out (about 8.5 s).
 TEST(PbxLinkIdentify, APbxThatNeverAnswers) {
   pbxsim::Scenario s = scenarioFor(4);
@@ -239,6 +301,7 @@ TEST(PbxLinkIdentify, APbxThatNeverAnswers) {
   SimLink t(s);
   const std::uint64_t start = tickCount();
   EXPECT_EQ(t.link.queryStatus(), kNoHandshake);
+  EXPECT_EQ(t.link.lastFault, LinkFault::kNoHandshake);
   const std::uint64_t took = elapsedMs(start);
   EXPECT_GE(took, 7000u);
   EXPECT_LE(took, 14000u);

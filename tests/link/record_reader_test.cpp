@@ -86,21 +86,48 @@ TEST(ReadRecords, DecodesRecordsAndEmptiesTheBuffer) {
   EXPECT_EQ(r.t.link.rejectedCount, 0);
 }
 
-TEST(ReadRecords, ARecordHandedOverBeforeIsTakenWithoutASecondDelivery) {
-  pbxsim::Scenario s = qtr();
-  s.units[0].records = {call(101, "8123*"), call(102, ""), call(103, "0#", 1)};
+TEST(ReadRecords, TellsTheHandlerWhichRecordEachUnitOfferedFirst) {
+  // The first record of a unit comes from the first-record request, which takes nothing: it
+  // may be one an earlier read stored and did not take, so the handler is told.
+  pbxsim::Scenario s = complexOfThree();
+  s.units[0].records = {call(101, "1"), call(102, "2")};
+  s.units[2].records = {call(301, "3"), call(302, "4")};
   Reader r(s);
-  // The last read handed the first record over and ended before a request took it.
-  r.t.link.handedOver[0] = s.units[0].records[0].bytes;
-  EXPECT_EQ(r.t.link.recordsInBuffer, 3);
-  EXPECT_EQ(r.t.link.readRecords(), kReadBufferEmpty);
-  ASSERT_EQ(r.seen.size(), 2u);
-  EXPECT_EQ(r.seen[0].hardwareNumber, 102);
-  EXPECT_EQ(r.seen[1].hardwareNumber, 103);
-  EXPECT_EQ(r.t.sim.takenRecords().size(), 3u);
-  // The buffer count the status gave drops for the record taken without a delivery (the
-  // handler lowers it for the others).
-  EXPECT_EQ(r.t.link.recordsInBuffer, 2);
+  std::vector<std::pair<int, bool>> offers;
+  r.t.link.recordHandler = [&r, &offers](const CallRecord&) {
+    offers.emplace_back(r.t.link.offerUnit, r.t.link.offerFirst);
+  };
+  EXPECT_EQ(r.t.link.readRecords(), kOk);
+  const std::vector<std::pair<int, bool>> expected = {{0, true}, {0, false}, {2, true}, {2, false}};
+  EXPECT_EQ(offers, expected);
+}
+
+TEST(ReadRecords, ARecordTheHandlerCouldNotStoreIsNotTaken) {
+  pbxsim::Scenario s = qtr();
+  s.units[0].records = {call(1, "1"), call(2, "2"), call(3, "3")};
+  Reader r(s);
+  int calls = 0;
+  r.t.link.recordHandler = [&r, &calls](const CallRecord&) {
+    if (++calls == 2) r.t.link.delivery = Delivery::kNotSaved;
+  };
+  EXPECT_EQ(r.t.link.readRecords(), kReadStopped);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(r.t.sim.takenRecords().size(), 1u);  // the first only
+  EXPECT_EQ(r.t.sim.pendingRecords(0).size(), 2u);
+}
+
+TEST(ReadRecords, AReadEndsOnceItHandedOverMoreThanTheBufferCouldHold) {
+  // A PBX that hands over record after record beyond what its status reported and its
+  // buffer can hold: the read ends instead of running on without end.
+  pbxsim::Scenario s = qtr();
+  s.units[0].capacity = 20;
+  for (int i = 0; i < 150; ++i) s.units[0].records.push_back(call(100 + i % 50, "5", i / 50));
+  Reader r(s);
+  r.t.link.recordsInBuffer = 5;  // what a wrong status would have said
+  r.t.link.bufferCapacity = 20;
+  EXPECT_EQ(r.t.link.readRecords(), kReadFailed);
+  EXPECT_EQ(r.t.link.lastFault, LinkFault::kTooManyRecords);
+  EXPECT_EQ(r.seen.size(), 5u + 20u + 100u);  // the status, the capacity and the margin
 }
 
 TEST(ReadRecords, GeneratedRecordsArriveInOrder) {
@@ -172,7 +199,7 @@ TEST(ReadRecords, EmptySlotsAreCountedNotDelivered) {
   EXPECT_TRUE(r.t.sim.pendingRecords(0).empty());
 }
 
-TEST(ReadRecords, StopRequestedWhileDeliveringEndsAfterThatRecord) {
+TEST(ReadRecords, AStopWhileDeliveringEndsAfterTakingThatRecord) {
   pbxsim::Scenario s = qtr();
   s.units[0].records = {call(1, "1"), call(2, "2"), call(3, "3")};
   Reader r(s);
@@ -183,9 +210,16 @@ TEST(ReadRecords, StopRequestedWhileDeliveringEndsAfterThatRecord) {
   EXPECT_EQ(r.t.link.readRecords(), kReadStopped);
   ASSERT_EQ(r.seen.size(), 1u);
   EXPECT_EQ(r.seen[0].hardwareNumber, 1);
-  // The stop came before the next request, so the PBX still holds all three records.
-  EXPECT_EQ(r.t.sim.counters().nextRecordRequests, 0);
-  EXPECT_EQ(r.t.sim.pendingRecords(0).size(), 3u);
+  // A clean stop finishes the record in hand: it is taken, the next one is not handed over
+  // and stays in the PBX.
+  EXPECT_EQ(r.t.sim.counters().nextRecordRequests, 1);
+  EXPECT_EQ(r.t.sim.takenRecords().size(), 1u);
+  EXPECT_EQ(r.t.sim.pendingRecords(0).size(), 2u);
+  r.t.link.stopRequested = false;
+  r.t.link.recordHandler = [&r](const CallRecord& rec) { r.seen.push_back(rec); };
+  EXPECT_EQ(r.t.link.readRecords(), kReadBufferEmpty);
+  ASSERT_EQ(r.seen.size(), 3u);
+  EXPECT_EQ(r.seen[1].hardwareNumber, 2);
 }
 
 TEST(ReadRecords, StopIsSeenOnlyBetweenRecords) {

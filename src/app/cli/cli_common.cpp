@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/cli/commands.h"
+#include "collect/collector.h"
 #include "files/data_file.h"
 #include "files/text_codec.h"
 
@@ -13,8 +14,8 @@ namespace {
 std::atomic<PbxLink*> gLink{nullptr};
 volatile std::sig_atomic_t gStop = 0;
 
-extern "C" void onStopSignal(int) {
-  gStop = 1;
+extern "C" void onStopSignal(int signal) {
+  gStop = signal;
   if (PbxLink* link = gLink.load()) {
     link->stopRequested = true;
     link->continuousMode = false;
@@ -63,7 +64,7 @@ int connect(PbxLink& link) {
   }
   try {
     if (link.queryStatus() < 0) {
-      printError(ru("АТС не отвечает."));
+      printError(faultText(link));
       return kExitNoAnswer;
     }
   } catch (const ECommError& e) {
@@ -74,10 +75,7 @@ int connect(PbxLink& link) {
   return kExitOk;
 }
 
-void printPortError(const ECommError& e) {
-  printError(ru("Ошибка при работе с СОМ-портом (код ") + std::to_string(e.code) + ", errno " +
-             std::to_string(e.lastError) + ").");
-}
+void printPortError(const ECommError& e) { printError(portErrorText(e)); }
 
 void installStopHandlers(PbxLink* link) {
   gLink = link;
@@ -86,9 +84,13 @@ void installStopHandlers(PbxLink* link) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool stopSignalled() { return gStop != 0; }
+int stopSignal() { return gStop; }
 
 std::string clockText(const PbxClock& c) {
   char buffer[64];

@@ -20,16 +20,20 @@ void printLine(const std::string& cp1251Text);
 // nothing with a message printed and `exitCode` set.
 std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& exitCode);
 
-// Opens the port and identifies the PBX. Returns kExitOk, or prints the message and returns
-// kExitPortFailed or kExitNoAnswer.
+// Opens the port and identifies the PBX. Returns kExitOk, or prints what went wrong (the link's
+// lastFault) and returns kExitPortFailed or kExitNoAnswer.
 int connect(PbxLink& link);
 // "Ошибка при работе с СОМ-портом (код N, errno M)." on stderr.
 void printPortError(const ECommError& e);
 
-// From now on SIGINT and SIGTERM set `link`'s stopRequested and clear its continuousMode,
-// and stopRequested() reports them. `link` must outlive the handlers (until the process ends).
+// From now on SIGINT, SIGTERM and SIGHUP set `link`'s stopRequested and clear its
+// continuousMode, and stopSignal() tells which came (0: none). SIGPIPE and SIGXFSZ are
+// ignored, so that a closed standard output or a file-size limit shows as a failing write the
+// program reports, not as a silent death with a piece of a line left behind. `link` must
+// outlive the handlers (until the process ends).
 void installStopHandlers(PbxLink* link);
 bool stopSignalled();
+int stopSignal();
 
 // "dd.MM.yyyy hh:mm:ss" of a PBX clock.
 std::string clockText(const PbxClock& clock);

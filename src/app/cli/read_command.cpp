@@ -1,9 +1,12 @@
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 #include "app/cli/cli_common.h"
 #include "app/cli/commands.h"
+#include "collect/collector.h"
 #include "files/call_record_line.h"
 #include "files/record_sink.h"
 #include "files/text_codec.h"
@@ -11,22 +14,18 @@
 namespace kordel::cli {
 namespace {
 
-// The terminal's share of a read: lines on stdout, progress on stderr.
-class TerminalView : public RecordView {
+// The terminal's share of a read: lines on stdout, progress and the link's ups and downs on
+// stderr.
+class TerminalView : public RecordView, public CollectorObserver {
  public:
-  explicit TerminalView(const PbxLink& link) : link_(link), tty_(isatty(STDERR_FILENO) != 0) {}
+  explicit TerminalView(PbxLink& link) : link_(link), tty_(isatty(STDERR_FILENO) != 0) {}
+
+  void setSink(const RecordSink* sink) { sink_ = sink; }
 
   void lowerGauge() override {}
-  void addLine(const std::string& line) override {
-    ++read_;
-    printLine(line);
-    std::fflush(stdout);
-  }
+  void addLine(const std::string& line) override { show(line); }
   // A title line: shown like a record, not counted as one.
-  void addTitle(const std::string& line) {
-    printLine(line);
-    std::fflush(stdout);
-  }
+  void addTitle(const std::string& line) { show(line); }
   void showCounters(int recordsInBuffer, int rejectedCount) override {
     if (tty_) {
       std::fprintf(stderr, "\r%s", progress(recordsInBuffer, rejectedCount).c_str());
@@ -39,16 +38,55 @@ class TerminalView : public RecordView {
                  progress(link_.recordsInBuffer.load(), link_.rejectedCount.load()).c_str());
   }
 
+  void passFailed(const std::string& reason, int retryMs) override {
+    lastReason_ = reason;
+    printError(newLine() + reason + retryText(retryMs));
+  }
+  // Each longer wait is said, and a new reason; the same reason at the longest wait is not.
+  void retryFailed(const std::string& reason, int retryMs) override {
+    if (reason == lastReason_ && retryMs == lastRetryMs_) return;
+    lastReason_ = reason;
+    lastRetryMs_ = retryMs;
+    printError(newLine() + reason + retryText(retryMs));
+  }
+  void recovered() override {
+    lastReason_.clear();
+    lastRetryMs_ = 0;
+    printError(newLine() + ru("Связь с АТС восстановлена."));
+  }
+
+  bool outputClosed() const { return outputError_ != 0; }
+  int outputError() const { return outputError_; }
+
  private:
+  // A standard output that went away (the reader of a pipe ended) stops the read: the line
+  // shown last is in the data file, and the record in hand is finished as for a stop.
+  void show(const std::string& line) {
+    if (outputError_ != 0) return;
+    printLine(line);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      outputError_ = errno != 0 ? errno : EIO;
+      link_.stopRequested = true;
+      link_.continuousMode = false;
+    }
+  }
   std::string progress(int inBuffer, int rejected) const {
-    return cp1251ToUtf8(ru("Считано записей: ") + std::to_string(read_) + ru(", в буфере: ") +
+    const int saved = sink_ != nullptr ? sink_->recordsSaved() : 0;
+    return cp1251ToUtf8(ru("Считано записей: ") + std::to_string(saved) + ru(", в буфере: ") +
                         std::to_string(inBuffer) + ru(", отвергнуто: ") +
                         std::to_string(rejected));
   }
+  std::string newLine() const { return tty_ ? "\n" : ""; }
+  static std::string retryText(int retryMs) {
+    return ru(" Повтор через ") + std::to_string((retryMs + 999) / 1000) + ru(" с.");
+  }
 
-  const PbxLink& link_;
+  PbxLink& link_;
   bool tty_;
-  int read_ = 0;
+  const RecordSink* sink_ = nullptr;
+  int outputError_ = 0;
+  std::string lastReason_;
+  int lastRetryMs_ = 0;
 };
 
 }  // namespace
@@ -69,9 +107,10 @@ int runRead(const ReadOptions& options) {
 
   TerminalView view(*link);
   RecordSink sink(*link, view);
+  view.setSink(&sink);
+  sink.attach();
   link->stopRequested = stopSignalled();
   link->continuousMode = options.continuous && !stopSignalled();
-  link->recordHandler = [&sink](const CallRecord& record) { sink.onCallRecord(record); };
   link->rejectedCount = 0;
   if (titles) {
     link->buildTitleLines(link->clock);
@@ -83,16 +122,8 @@ int runRead(const ReadOptions& options) {
     }
   }
 
-  int result = kOk;
-  try {
-    do {
-      result = link->readRecords();
-    } while (!link->stopRequested && link->continuousMode);
-  } catch (const ECommError& e) {
-    view.finish();
-    printPortError(e);
-    return kExitReadFailed;
-  }
+  Collector collector(*link, sink, view);
+  const CollectorResult end = collector.run();
   view.finish();
   if (sink.saveFailed()) {
     printError(ru("Не удалось записать строку в файл данных ") + settings.dataFileName +
@@ -100,8 +131,21 @@ int runRead(const ReadOptions& options) {
     printError(sink.failedLine());
     return kExitDataFileFailed;
   }
-  if (result == kReadFailed || result == kReadPortError) {
-    printError(ru("Считывание прервано: АТС не отвечает."));
+  if (view.outputClosed()) {
+    printError(ru("Стандартный вывод закрыт (errno ") + std::to_string(view.outputError()) +
+               ru("): считывание остановлено, считанные записи сохранены в файле данных."));
+    return kExitWriteFailed;
+  }
+  if (stopSignal() == SIGHUP) {
+    printError(ru("Получен сигнал SIGHUP: считывание остановлено, считанные записи сохранены."));
+    return kExitFailed;
+  }
+  if (end.portError) {
+    printPortError(end.error);
+    return kExitReadFailed;
+  }
+  if (end.result == kReadFailed || end.result == kReadPortError) {
+    printError(ru("Считывание прервано: ") + faultText(*link));
     return kExitReadFailed;
   }
   return kExitOk;

@@ -188,6 +188,9 @@ void TMainForm::buildWindow() {
   StatusBar1 = new kordel::gui::TPanelBar(QStringLiteral("StatusBar1"), 21,
                                           {110, 100, 130, 160, 125, 50}, central);
   column->addWidget(StatusBar1);
+  LinkStatusBar = new kordel::gui::TPanelBar(QStringLiteral("LinkStatusBar"), 21, {0}, central);
+  LinkStatusBar->hide();
+  column->addWidget(LinkStatusBar);
   setCentralWidget(central);
 
   UnInterruptTimer = new QTimer(this);
@@ -646,9 +649,9 @@ void TMainForm::waitForReader() {
 }
 
 void TMainForm::installRecordHandler() {
-  auto sink = std::make_shared<kordel::RecordSink>(*link_, *this);
-  sink_ = sink;
-  link_->recordHandler = [sink](const kordel::CallRecord& record) { sink->onCallRecord(record); };
+  LinkStatusBar->hide();
+  sink_ = std::make_shared<kordel::RecordSink>(*link_, *this);
+  sink_->attach();
 }
 
 bool TMainForm::writeTitleLines() {
@@ -750,6 +753,39 @@ void TMainForm::showCounters(int recordsInBuffer, int rejectedCount) {
   runOnGui([this, recordsInBuffer, rejectedCount] {
     StatusBar1->setPanelText(4, u("В буфере : ") + QString::number(recordsInBuffer));
     StatusBar1->setPanelText(5, u("Отвергнуто записей: ") + QString::number(rejectedCount));
+  });
+}
+
+// --- CollectorObserver: on the reader thread ------------------------------------------------
+
+namespace {
+
+QString retryText(int retryMs) {
+  return u(" Повтор через ") + QString::number((retryMs + 999) / 1000) + u(" с.");
+}
+
+}  // namespace
+
+void TMainForm::showLinkState(const QString& text) {
+  LinkStatusBar->setPanelText(0, text);
+  LinkStatusBar->show();
+}
+
+void TMainForm::passFailed(const std::string& reason, int retryMs) {
+  const QString text = fromCp1251(reason) + retryText(retryMs);
+  runOnGui([this, &text] { showLinkState(text); });
+}
+
+void TMainForm::retryFailed(const std::string& reason, int retryMs) {
+  const QString text = fromCp1251(reason) + retryText(retryMs);
+  runOnGui([this, &text] { showLinkState(text); });
+}
+
+void TMainForm::recovered() {
+  runOnGui([this] {
+    ShowATSInfo();
+    showLinkState(u("Связь с АТС восстановлена ") +
+                  QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + u("."));
   });
 }
 

@@ -26,6 +26,7 @@
 #include <string>
 
 #include "app/gui/widgets.h"
+#include "collect/collector.h"
 #include "files/record_sink.h"
 
 namespace kordel {
@@ -45,7 +46,9 @@ namespace kordel::gui {
 inline constexpr const char* kApplicationTitle = "Kordel 2.15";
 }  // namespace kordel::gui
 
-class TMainForm : public QMainWindow, public kordel::RecordView {
+class TMainForm : public QMainWindow,
+                  public kordel::RecordView,
+                  public kordel::CollectorObserver {
   Q_OBJECT
 
  public:
@@ -90,6 +93,15 @@ class TMainForm : public QMainWindow, public kordel::RecordView {
   void addLine(const std::string& line) override;
   void showCounters(int recordsInBuffer, int rejectedCount) override;
 
+  // --- CollectorObserver, called on the reader thread: a continuous read that lost the PBX
+  // says so in LinkStatusBar (it does not stop to ask), and shows the fresh status when the PBX
+  // is back.
+  void passFailed(const std::string& reason, int retryMs) override;
+  void retryFailed(const std::string& reason, int retryMs) override;
+  void recovered() override;
+  // The sink of the current read (for the reader thread).
+  kordel::RecordSink* sink() const { return sink_.get(); }
+
   // Runs `action` on the GUI thread and returns when it is done (directly when called there).
   void runOnGui(const std::function<void()>& action);
   // The reader's end steps, on the GUI thread: unlock the commands, report a failed read, and
@@ -120,6 +132,9 @@ class TMainForm : public QMainWindow, public kordel::RecordView {
   kordel::gui::TPanelBar* TarifFileNameStatusBar = nullptr;
   kordel::gui::TPanelBar* RealTimeFileNameStatusBar = nullptr;
   kordel::gui::TPanelBar* StatusBar1 = nullptr;
+  // Below the status bars, hidden while there is nothing to say: the state of the link during
+  // a continuous read (lost, trying again, back).
+  kordel::gui::TPanelBar* LinkStatusBar = nullptr;
   QMenuBar* MainMenu1 = nullptr;
   QAction* SelectFileFromData_MenuItem = nullptr;
   QAction* Report_MenuItem = nullptr;
@@ -176,6 +191,7 @@ class TMainForm : public QMainWindow, public kordel::RecordView {
   bool writeTitleLines();
   void reportDataFileFailure();
   void appendListLine(const QString& line);
+  void showLinkState(const QString& text);
 
   QString startDirectory_;
   std::shared_ptr<kordel::PbxLink> link_;

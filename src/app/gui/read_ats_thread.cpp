@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/gui/main_form.h"
+#include "collect/collector.h"
 #include "link/pbx_link.h"
 #include "link/serial_port.h"
 
@@ -36,15 +37,13 @@ void ReadATSThread::run() {
 
   QString error;
   try {
-    for (;;) {
-      link->readRecords();  // its result does not matter: a failed pass ends like an empty one
-      if (link->stopRequested) break;
-      if (!link->continuousMode) break;
-    }
-  } catch (const kordel::ECommError&) {
+    // One pass, or passes until Stop; a continuous read rides out a silent PBX and a port that
+    // goes away. The result of a pass does not matter: a failed pass ends like an empty one.
+    kordel::Collector collector(*link, *window->sink(), *window);
+    const kordel::CollectorResult end = collector.run();
     // The port failed in the middle of a read: the read ends here, and the window says so
     // instead of staying locked.
-    error = QString::fromUtf8("Ошибка при работе с СОМ-портом.");
+    if (end.portError) error = QString::fromUtf8("Ошибка при работе с СОМ-портом.");
   } catch (const std::exception& e) {
     error = QString::fromLocal8Bit(e.what());
   }

@@ -1,0 +1,135 @@
+#include "collect/collector.h"
+
+#include <algorithm>
+
+#include "files/record_sink.h"
+#include "files/text_codec.h"
+
+namespace kordel {
+
+namespace {
+
+constexpr int kWaitStepMs = 50;
+
+bool stopped(const PbxLink& link) { return link.stopRequested || !link.continuousMode; }
+
+}  // namespace
+
+std::string faultText(const PbxLink& link) {
+  const std::string detail = std::to_string(link.faultDetail);
+  switch (link.lastFault) {
+    case LinkFault::kNone:
+      return std::string();
+    case LinkFault::kNoHandshake:
+      return ru("АТС не отвечает.");
+    case LinkFault::kPortError:
+      return ru("Ошибка при работе с СОМ-портом.");
+    case LinkFault::kNoIdentification:
+      return ru("АТС не прислала ответ на запрос идентификации.");
+    case LinkFault::kEmptyIdentification:
+      return ru("АТС прислала пустой ответ на запрос идентификации.");
+    case LinkFault::kUnsupportedModel:
+      return ru("АТС сообщила код модели ") + detail + ru(", который программа не поддерживает.");
+    case LinkFault::kSilentAfterIdentify:
+      return ru("АТС перестала отвечать после идентификации.");
+    case LinkFault::kStatusChecksum:
+      return ru("Ответ АТС о состоянии буфера (блок ") + detail +
+             ru(") искажен: контрольная сумма не сошлась ни разу.");
+    case LinkFault::kDamagedReplies:
+      return ru("Ответы АТС на запросы записей искажены (неверная длина или контрольная сумма).");
+    case LinkFault::kStoppedSending:
+      return ru("АТС перестала передавать ответ на середине.");
+    case LinkFault::kRecordRepeated:
+      return ru("АТС снова и снова отдает уже принятую запись вместо следующей.");
+    case LinkFault::kTooManyRecords:
+      return ru("АТС отдала больше записей, чем могло быть в ее буфере (") + detail +
+             ru("); считывание прервано.");
+  }
+  return std::string();
+}
+
+std::string portErrorText(const ECommError& e) {
+  return ru("Ошибка при работе с СОМ-портом (код ") + std::to_string(e.code) + ", errno " +
+         std::to_string(e.lastError) + ").";
+}
+
+CollectorResult Collector::run() {
+  int retryMs = options_.firstRetryMs;
+  for (;;) {
+    CollectorResult pass;
+    const int savedBefore = sink_.recordsSaved();
+    try {
+      pass.result = link_.readRecords();
+    } catch (const ECommError& e) {
+      // The port failed after the first handshake (unplugged, hung up).
+      pass.result = kReadPortError;
+      pass.portError = true;
+      pass.error = e;
+      link_.lastFault = LinkFault::kPortError;
+    }
+    observer_.passEnded(pass.result, sink_.recordsSaved() - savedBefore);
+
+    bool failed = pass.result == kReadFailed || pass.result == kReadPortError;
+    const bool saveFailed = sink_.saveFailed();
+    if (saveFailed && options_.retryFailedSave && link_.continuousMode) {
+      // The service keeps trying a data file that cannot be written (a full disk may clear);
+      // the record is still in the PBX.
+      sink_.clearFailure();
+      link_.stopRequested = false;
+      failed = true;
+    }
+    if (link_.stopRequested || !link_.continuousMode) return pass;
+    if (!failed) {
+      retryMs = options_.firstRetryMs;
+      continue;
+    }
+
+    std::string why = pass.portError ? portErrorText(pass.error) : faultText(link_);
+    if (saveFailed)
+      why = ru("Не удалось записать строку в файл данных ") + link_.settings.dataFileName + ".";
+    observer_.passFailed(why, retryMs);
+    for (;;) {
+      if (!waitBeforeRetry(retryMs)) return pass;
+      retryMs = std::min(retryMs * 2, options_.maxRetryMs);
+      if (reconnect(why)) {
+        observer_.recovered();
+        break;
+      }
+      observer_.retryFailed(why, retryMs);
+    }
+  }
+}
+
+bool Collector::waitBeforeRetry(int ms) {
+  for (int waited = 0; waited < ms; waited += kWaitStepMs) {
+    if (stopped(link_)) return false;
+    pauseMs(std::min(kWaitStepMs, ms - waited));
+  }
+  return !stopped(link_);
+}
+
+bool Collector::reconnect(std::string& why) {
+  // The device may have gone and come back under the same name (a USB adapter plugged in
+  // again): it is always opened anew.
+  try {
+    link_.port->close();
+  } catch (const ECommError&) {
+    // A port that cannot even be closed is opened anew all the same.
+  }
+  if (link_.openPort(link_.settings.portName) != kOk) {
+    why = ru("Ошибка при открытии СОМ-порта.") + " (" + link_.settings.portName + ")";
+    return false;
+  }
+  try {
+    if (link_.queryStatus() < 0) {
+      why = faultText(link_);
+      return false;
+    }
+  } catch (const ECommError& e) {
+    why = portErrorText(e);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kordel

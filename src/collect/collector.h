@@ -1,0 +1,80 @@
+// Collection: reading the PBX buffer once, or without end, the way the window, kordel-cli and
+// the collection service all do it.
+//
+// One pass is PbxLink::readRecords into a RecordSink. Continuous reading (the link's
+// continuousMode) goes on pass after pass and survives a PBX that falls silent and a port that
+// goes away: after a failed pass it waits (1 s, doubling up to 60 s), opens the port again,
+// identifies the PBX again (a PBX that restarted may mask with a new key) and goes on, and it
+// says so through a CollectorObserver, once per change rather than once per try.
+//
+// May use: link/, files/.
+#pragma once
+
+#include <string>
+
+#include "link/pbx_link.h"
+
+namespace kordel {
+
+class RecordSink;
+
+struct CollectorOptions {
+  int firstRetryMs = 1000;
+  int maxRetryMs = 60000;
+  // A data file that cannot be written ends a continuous read (the window, kordel-cli read);
+  // the collection service tries again instead, after the same waits.
+  bool retryFailedSave = false;
+};
+
+// What happened, for the front end to show. Called on the collecting thread; texts are
+// Windows-1251.
+class CollectorObserver {
+ public:
+  virtual ~CollectorObserver() = default;
+  // A pass ended with `result` (readRecords) after saving `saved` records.
+  virtual void passEnded(int /*result*/, int /*saved*/) {}
+  // A continuous read met a failure; the next try comes after retryMs.
+  virtual void passFailed(const std::string& /*reason*/, int /*retryMs*/) {}
+  // A try to get the PBX back failed; the next comes after retryMs.
+  virtual void retryFailed(const std::string& /*reason*/, int /*retryMs*/) {}
+  // The port is open again and the PBX identified: its identity is fresh.
+  virtual void recovered() {}
+};
+
+struct CollectorResult {
+  int result = kOk;        // readRecords of the last pass (kReadPortError after a port error)
+  bool portError = false;  // the last pass ended on an ECommError
+  ECommError error{0, 0};  // that error
+};
+
+class Collector {
+ public:
+  // All three must outlive the collector.
+  Collector(PbxLink& link, RecordSink& sink, CollectorObserver& observer,
+            CollectorOptions options = {})
+      : link_(link), sink_(sink), observer_(observer), options_(options) {}
+
+  // One pass, or, while the link's continuousMode is on, passes until stopRequested is set or
+  // continuousMode goes off. Port errors are caught: a single read reports them in the result,
+  // a continuous read recovers from them. Runs on the reader thread; the caller has identified
+  // the PBX (queryStatus) and attached the sink.
+  CollectorResult run();
+
+ private:
+  // Sleeps in small steps; false when the read was stopped meanwhile.
+  bool waitBeforeRetry(int ms);
+  // Opens the port again and identifies the PBX; on failure `why` says what went wrong.
+  bool reconnect(std::string& why);
+
+  PbxLink& link_;
+  RecordSink& sink_;
+  CollectorObserver& observer_;
+  CollectorOptions options_;
+};
+
+// What lastFault of the link says, as a sentence (Windows-1251).
+std::string faultText(const PbxLink& link);
+// A port error, with its step code and the system's error number (Windows-1251).
+std::string portErrorText(const ECommError& e);
+
+}  // namespace kordel
