@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench_timing.h"
+#include "files/record_sink.h"
 #include "link/pbx_link.h"
 #include "pbxsim.h"
 
@@ -18,6 +19,16 @@ namespace {
 
 constexpr int kRecords = 1000;
 constexpr double kByteSeconds = 11.0 / 19200.0;
+
+// The read goes into a real data file, as kordel-cli read does: each line appended and made
+// durable (fsync) before the PBX may drop its record.
+class Timestamps : public kordel::RecordView {
+ public:
+  void lowerGauge() override {}
+  void addLine(const std::string&) override { at.push_back(std::chrono::steady_clock::now()); }
+  void showCounters(int, int) override {}
+  std::vector<std::chrono::steady_clock::time_point> at;
+};
 
 // Reads a buffer of kRecords records once and prints the figures; false when the simulated
 // PBX did not answer or delivered nothing.
@@ -38,12 +49,16 @@ bool readBuffer(const char* name, bool lineSpeed) {
     std::fprintf(stderr, "%s: the simulated PBX does not answer\n", name);
     return false;
   }
-  std::vector<std::chrono::steady_clock::time_point> delivered;
-  delivered.reserve(kRecords);
-  link.recordHandler = [&](const kordel::CallRecord&) {
-    delivered.push_back(std::chrono::steady_clock::now());
-  };
-  const kordel::bench::Timing whole = kordel::bench::measure([&] { link.readRecords(); }, 0, 1, 1);
+  link.settings.dataFileName = (dir / "calls.txt").string();
+  Timestamps view;
+  view.at.reserve(kRecords);
+  const auto& delivered = view.at;
+  kordel::bench::Timing whole;
+  {
+    kordel::RecordSink sink(link, view);
+    sink.attach();
+    whole = kordel::bench::measure([&] { link.readRecords(); }, 0, 1, 1);
+  }
   std::filesystem::remove_all(dir);
   if (delivered.size() < 2) {
     std::fprintf(stderr, "%s: no records delivered\n", name);

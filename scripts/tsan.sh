@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build-tsan
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORDEL_SANITIZE=thread >/dev/null
-targets=(kordel_link_tests kordel_pbxsim_tests)
+targets=(kordel_link_tests kordel_pbxsim_tests kordel_collect_tests)
 if grep -q '^kordel_app_tests:' <(ninja -C "$build" -t targets all 2>/dev/null | sed 's/: .*/:/'); then
   targets+=(kordel_app_tests)
 fi
@@ -14,6 +14,7 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/t
 export QT_QPA_PLATFORM=offscreen
 "$build/tests/kordel_pbxsim_tests" --gtest_brief=1
 "$build/tests/kordel_link_tests" --gtest_brief=1 --gtest_filter='ReadRecords.*:PbxLinkExchange.*:PbxLinkIdentify.ModelTable'
+"$build/tests/kordel_collect_tests" --gtest_brief=1
 if [ -x "$build/tests/kordel_app_tests" ]; then
   "$build/tests/kordel_app_tests" --gtest_brief=1 --gtest_filter="${KORDEL_TSAN_APP_FILTER:-*}"
 fi

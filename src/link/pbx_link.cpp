@@ -246,7 +246,7 @@ int PbxLink::exchange(std::uint8_t command, bool verify, bool withPayload, const
     // The next-record request makes the PBX drop the record it sent before. It waits while a
     // stray byte has been heard (the PBX may already have moved on: the reader must ask with
     // the first-record request first) and while that record is not safely stored.
-    if (command == kNextRecordRequest && (strayHeard || (beforeTaking && !beforeTaking()))) {
+    if (command == kNextRecordRequest && (strayNoticed() || (beforeTaking && !beforeTaking()))) {
       return kExchangeNotSent;
     }
 

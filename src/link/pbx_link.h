@@ -210,9 +210,16 @@ class PbxLink {
   // checksum never matched) or kStoppedSending.
   LinkFault exchangeFault = LinkFault::kNone;
   // Set by handshakeAttempt when a byte other than the echo 0x00 came back: a probe damaged on
-  // its way may have reached the PBX as a request, and the PBX answered it. readRecords
-  // clears it; a next-record request is not sent while it is set.
+  // its way may have reached the PBX as a request, and the PBX answered it. Bytes the port
+  // discarded unread since clearStray (a reply to a request the host never made) count the
+  // same. A next-record request is not sent while strayNoticed() holds.
   bool strayHeard = false;
+  std::uint64_t strayMark = 0;
+  void clearStray() {
+    strayHeard = false;
+    strayMark = port->discardedBytes;
+  }
+  bool strayNoticed() const { return strayHeard || port->discardedBytes != strayMark; }
   // Per unit: the bytes of the record last handed to recordHandler (or refused) that the PBX
   // may still hold, because no next-record reply has yet shown it taken; empty when there is
   // none. Within a read, readRecords never hands the same record over twice in a row; whether

@@ -58,7 +58,7 @@ int requestFirst(PbxLink& link, ReplyBuffer& reply, int& length, LinkFault& why)
     if (i > 0 && link.stopRequested) return kReadStopped;
     reply.fill(0);  // bytes beyond the reply length read as 0 when decoding
     result = link.exchange(kFirstRecordRequest, true, false, nullptr, 0, 0, reply, length);
-    link.strayHeard = false;  // whatever a stray request did, this reply shows what is first
+    link.clearStray();  // whatever a stray request did, this reply shows what is first
     if (result != kOk) {
       why = link.exchangeFault;
     } else if (length >= 1 && !isRecordReply(reply, length)) {
@@ -99,7 +99,7 @@ int requestNext(PbxLink& link, int unit, ReplyBuffer& reply, int& length, LinkFa
           link.exchange(kNextRecordRequest, false, false, nullptr, 0, 0, reply, length, &intact);
       if (result == kExchangeNotSent) {
         // Not safely stored: the record stays in the PBX, and the read ends here.
-        if (!link.strayHeard) return kReadStopped;
+        if (!link.strayNoticed()) return kReadStopped;
         // A stray byte: the PBX may have taken a request of its own. Ask what it holds.
         why = LinkFault::kDamagedReplies;
         recovering = true;
@@ -141,7 +141,7 @@ int requestNext(PbxLink& link, int unit, ReplyBuffer& reply, int& length, LinkFa
       continue;
     }
     result = link.exchange(kFirstRecordRequest, true, false, nullptr, 0, 0, reply, length);
-    link.strayHeard = false;  // the 0x02 reply shows what the PBX holds first now
+    link.clearStray();  // the 0x02 reply shows what the PBX holds first now
     if (result != kOk) {
       why = link.exchangeFault;
       if (length < 1) pauseMs(kEmptyTryPauseMs);
@@ -188,7 +188,6 @@ int PbxLink::readRecords() {
   int linked = kNoHandshake;
   try {
     port->purgeInput();
-    strayHeard = false;
     linked = handshake();
   } catch (const ECommError&) {
     return fail(kReadPortError, LinkFault::kPortError);
@@ -236,8 +235,10 @@ int PbxLink::readRecords() {
       // A record the handler could not store must stay in the PBX: no request takes it.
       if (delivery == Delivery::kNotSaved) return kReadStopped;
       reply.fill(0);
+      // From here to the next-record request, any byte the PBX sends unasked (a reply to a
+      // request that a damaged byte made) is noticed, and the request waits for a 0x02.
+      clearStray();
       port->purgeInput();
-      strayHeard = false;
       linked = handshake();
       if (linked != kOk) break;
       // A stop is seen here, after the record requested has been delivered, and between the

@@ -99,7 +99,8 @@ class SerialPort {
   // then kept and isOpen stays true, on POSIX the descriptor is released by the failed call
   // itself, so the port counts as closed.
   void close();
-  // Discards bytes received and not yet read.
+  // Discards bytes received and not yet read, and counts them in discardedBytes (as far as the
+  // platform tells how many were waiting).
   void purgeInput();
   // Writes exactly one byte; the count written is not examined.
   void writeByte(std::uint8_t b);
@@ -110,6 +111,8 @@ class SerialPort {
   int readByteWithin(int ms);
 
   bool isOpen = false;
+  // Bytes purgeInput has thrown away since the port was made: bytes that came unasked.
+  std::uint64_t discardedBytes = 0;
   CommTimeouts timeouts;
   std::string deviceName = "COM1";
   LineSettings lineSettings;

@@ -261,6 +261,10 @@ void SerialPort::close() {
 
 void SerialPort::purgeInput() {
   if (!isOpen) throw ECommError(kCommNotOpen);
+  int waiting = 0;
+  if (ioctl(native_->fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+    discardedBytes += static_cast<std::uint64_t>(waiting);
+  }
   if (tcflush(native_->fd, TCIFLUSH) != 0) throw ECommError(kCommPurgeFailed);
 }
 

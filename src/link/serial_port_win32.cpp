@@ -110,6 +110,11 @@ void SerialPort::close() {
 
 void SerialPort::purgeInput() {
   if (!isOpen) throw ECommError(kCommNotOpen);
+  DWORD errors = 0;
+  COMSTAT state{};
+  if (ClearCommError(native_->handle, &errors, &state) && state.cbInQue > 0) {
+    discardedBytes += state.cbInQue;
+  }
   if (!PurgeComm(native_->handle, PURGE_RXCLEAR)) throw ECommError(kCommPurgeFailed);
 }
 

@@ -671,6 +671,115 @@ TEST(FaultInjection, StatusChecksums) {
   }
 }
 
+// Faults on the way to the PBX: bytes the host sends lost, received as another byte, or
+// received after an extra byte, before the PBX acts on them. The targeted ones strike the n-th
+// probe (0x00), next-record request (0x03) or first-record request (0x02) of the read, once;
+// among them the three that used to cost a call or add one: a probe received as 0x03 (the PBX
+// takes a record and answers where an echo was expected), a 0x40 before a 0x03 (the PBX
+// answers with its buffer status), and a 0x03 received as 0x02 (the PBX offers the record just
+// handed over again).
+std::vector<FaultCase> hostSideCases(bool full) {
+  using In = pbxsim::InputFault;
+  struct Target {
+    int match;
+    int count;  // n-th occurrences tried: 1..count
+  };
+  const std::vector<Target> targets = full ? std::vector<Target>{{0x00, 25}, {0x03, 4}, {0x02, 3}}
+                                           : std::vector<Target>{{0x00, 12}, {0x03, 3}, {0x02, 2}};
+  struct Shape {
+    const char* name;
+    In::Kind kind;
+    int value;
+  };
+  const Shape shapes[] = {
+      {"lost", In::Kind::Drop, -1},
+      {"received as 0x03", In::Kind::Replace, 0x03},
+      {"received as 0x02", In::Kind::Replace, 0x02},
+      {"received as a random byte", In::Kind::Replace, -1},
+      {"after an inserted 0x03", In::Kind::Insert, 0x03},
+      {"after an inserted 0x40", In::Kind::Insert, 0x40},
+      {"after an inserted random byte", In::Kind::Insert, -1},
+  };
+  std::vector<FaultCase> cases;
+  const auto calls = sameLengthCalls(4);
+  for (const Target& t : targets) {
+    const char* what = t.match == 0x00 ? "probe" : t.match == 0x03 ? "next-record request"
+                                                                   : "first-record request";
+    for (const Shape& shape : shapes) {
+      if (shape.kind == In::Kind::Replace && shape.value == t.match) continue;
+      for (int nth = 1; nth <= t.count; ++nth) {
+        FaultCase c;
+        c.group = std::string("host side: ") + what + " " + shape.name + ", once";
+        c.name = c.group + " (#" + std::to_string(nth) + ")";
+        c.faults.inputFault = {shape.kind, t.match, nth, false, shape.value};
+        c.records = calls;
+        cases.push_back(std::move(c));
+      }
+    }
+  }
+  // The three that used to cost or add a call, again at line speed, where a stray reply comes
+  // over the wire byte by byte while the host goes on.
+  const struct {
+    const char* name;
+    In fault;
+  } paced[] = {
+      {"probe received as 0x03", {In::Kind::Replace, 0x00, 0, false, 0x03}},
+      {"next-record request after an inserted 0x03", {In::Kind::Insert, 0x03, 0, false, 0x03}},
+      {"next-record request after an inserted 0x40", {In::Kind::Insert, 0x03, 0, false, 0x40}},
+      {"next-record request received as 0x02", {In::Kind::Replace, 0x03, 0, false, 0x02}},
+  };
+  for (const auto& p : paced) {
+    for (int nth = 1; nth <= (p.fault.match == 0x00 ? 12 : 3); ++nth) {
+      FaultCase c;
+      c.group = std::string("host side: ") + p.name + ", once, at line speed";
+      c.name = c.group + " (#" + std::to_string(nth) + ")";
+      c.faults.inputFault = p.fault;
+      c.faults.inputFault.nth = nth;
+      c.records = calls;
+      c.lineSpeed = true;
+      c.perByte = kByteTime;
+      cases.push_back(std::move(c));
+    }
+  }
+  {
+    // Every next-record request received as a first-record request: the PBX never moves on.
+    // The read ends with a clear result instead of saving the same call again and again.
+    FaultCase c;
+    c.group = "host side: every next-record request received as 0x02";
+    c.name = c.group;
+    c.faults.inputFault = {In::Kind::Replace, 0x03, 1, true, 0x02};
+    c.records = calls;
+    c.faultEvents = kPerRequest;
+    cases.push_back(std::move(c));
+  }
+  for (double p : {0.01, 0.03}) {
+    const std::string rate = std::to_string(p).substr(0, 4);
+    for (std::uint32_t seed : full ? std::vector<std::uint32_t>{1, 2, 3, 4, 5}
+                                   : std::vector<std::uint32_t>{1}) {
+      pbxsim::Faults f;
+      f.inputDrop = p;
+      cases.push_back(probabilityCase("host side: bytes lost p=" + rate, f, seed, 12));
+      f = {};
+      f.inputReplace = p;
+      cases.push_back(probabilityCase("host side: bytes changed p=" + rate, f, seed, 12));
+      f = {};
+      f.inputInsert = p;
+      cases.push_back(probabilityCase("host side: bytes inserted p=" + rate, f, seed, 12));
+    }
+  }
+  for (auto& c : cases) {
+    if (c.faultEvents == 1 && c.group.find(" p=") != std::string::npos) c.faultEvents = kPerRequest;
+  }
+  return cases;
+}
+
+TEST(FaultInjection, FaultsOnTheWayToThePbx) {
+  const auto cases = hostSideCases(longSet());
+  const auto outs = runAll(cases);
+  report("host side", cases, outs);
+  expectAllHeld(cases, outs);
+}
+
 // ----------------------------------------------------------------------------------------
 // Reads that end early, then read again on the same link.
 
