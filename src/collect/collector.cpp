@@ -53,8 +53,20 @@ std::string portErrorText(const ECommError& e) {
          std::to_string(e.lastError) + ").";
 }
 
+void Collector::report(const std::vector<AlarmEvent>& events) {
+  for (const AlarmEvent& e : events) observer_.alarm(e);
+}
+
+void Collector::checkIdentity() {
+  if (options_.alarms == nullptr) return;
+  report(options_.alarms->identified(link_.recordsInBuffer.load(), link_.bufferCapacity,
+                                     link_.clock, computerClock(), tickCount()));
+}
+
 CollectorResult Collector::run() {
   int retryMs = options_.firstRetryMs;
+  checkIdentity();
+  std::uint64_t identifiedAt = tickCount();
   for (;;) {
     CollectorResult pass;
     const int savedBefore = sink_.recordsSaved();
@@ -78,23 +90,64 @@ CollectorResult Collector::run() {
       link_.stopRequested = false;
       failed = true;
     }
+    if (options_.alarms != nullptr) {
+      if (saveFailed) {
+        report(options_.alarms->dataFileFailed(link_.settings.dataFileName));
+      } else if (!failed) {
+        report(options_.alarms->answered(tickCount()));
+        report(options_.alarms->dataFileWritten());
+      } else {
+        report(options_.alarms->notAnswered(tickCount()));
+      }
+    }
     if (link_.stopRequested || !link_.continuousMode) return pass;
-    if (!failed) {
+    if (!failed && options_.statusEveryMs > 0 &&
+        tickCount() - identifiedAt >= static_cast<std::uint64_t>(options_.statusEveryMs)) {
+      identifiedAt = tickCount();
+      try {
+        failed = link_.queryStatus() < 0;
+      } catch (const ECommError& e) {
+        failed = true;
+        pass.portError = true;
+        pass.error = e;
+      }
+      if (!failed) {
+        observer_.identified();
+        checkIdentity();
+      }
+    }
+    if (!failed && !saveFailed) {
       retryMs = options_.firstRetryMs;
+      lastSaveRetryMs_ = 0;
       continue;
     }
 
+    if (saveFailed) {
+      // The PBX answers; the data file does not take the line (a full disk, a lost mount). The
+      // record stays in the PBX; the same pass is tried again after the wait, saying so only
+      // when the wait grows.
+      const std::string why =
+          ru("Не удалось записать строку в файл данных ") + link_.settings.dataFileName + ".";
+      if (retryMs != lastSaveRetryMs_) observer_.passFailed(why, retryMs);
+      lastSaveRetryMs_ = retryMs;
+      if (!waitBeforeRetry(retryMs)) return pass;
+      retryMs = std::min(retryMs * 2, options_.maxRetryMs);
+      continue;
+    }
+    lastSaveRetryMs_ = 0;
+
     std::string why = pass.portError ? portErrorText(pass.error) : faultText(link_);
-    if (saveFailed)
-      why = ru("Не удалось записать строку в файл данных ") + link_.settings.dataFileName + ".";
     observer_.passFailed(why, retryMs);
     for (;;) {
       if (!waitBeforeRetry(retryMs)) return pass;
       retryMs = std::min(retryMs * 2, options_.maxRetryMs);
       if (reconnect(why)) {
+        identifiedAt = tickCount();
         observer_.recovered();
+        checkIdentity();
         break;
       }
+      if (options_.alarms != nullptr) report(options_.alarms->notAnswered(tickCount()));
       observer_.retryFailed(why, retryMs);
     }
   }

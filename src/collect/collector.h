@@ -11,7 +11,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "collect/alarms.h"
 #include "link/pbx_link.h"
 
 namespace kordel {
@@ -24,6 +26,12 @@ struct CollectorOptions {
   // A data file that cannot be written ends a continuous read (the window, kordel-cli read);
   // the collection service tries again instead, after the same waits.
   bool retryFailedSave = false;
+  // Identifies the PBX again between passes this often (0: never), so that a long continuous
+  // read keeps the buffer fill and the PBX clock under watch (the collection service).
+  int statusEveryMs = 0;
+  // Fed with what the reader learns; its alarms go to the observer. Optional; must outlive
+  // the collector.
+  AlarmMonitor* alarms = nullptr;
 };
 
 // What happened, for the front end to show. Called on the collecting thread; texts are
@@ -39,6 +47,10 @@ class CollectorObserver {
   virtual void retryFailed(const std::string& /*reason*/, int /*retryMs*/) {}
   // The port is open again and the PBX identified: its identity is fresh.
   virtual void recovered() {}
+  // An alarm was raised or cleared.
+  virtual void alarm(const AlarmEvent& /*event*/) {}
+  // A periodic identification between passes refreshed the PBX identity.
+  virtual void identified() {}
 };
 
 struct CollectorResult {
@@ -65,11 +77,16 @@ class Collector {
   bool waitBeforeRetry(int ms);
   // Opens the port again and identifies the PBX; on failure `why` says what went wrong.
   bool reconnect(std::string& why);
+  // Hands the events to the observer.
+  void report(const std::vector<AlarmEvent>& events);
+  // Feeds a fresh identification to the alarms.
+  void checkIdentity();
 
   PbxLink& link_;
   RecordSink& sink_;
   CollectorObserver& observer_;
   CollectorOptions options_;
+  int lastSaveRetryMs_ = 0;  // the wait last announced for a data file that failed
 };
 
 // What lastFault of the link says, as a sentence (Windows-1251).

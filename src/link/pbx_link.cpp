@@ -43,6 +43,7 @@ const char* modelForCode(int code) {
 }  // namespace
 
 PbxLink::PbxLink(const std::string& startDirectory) : port(std::make_shared<SerialPort>()) {
+  port->trace = traceFromEnvironment();  // off unless KORDEL_TRACE names a file
   if (!startDirectory.empty()) settings.startDirectory = startDirectory;
   loadOutputConfig();
 }

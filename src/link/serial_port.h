@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "link/wire_trace.h"
+
 namespace kordel {
 
 // Which step of the serial port failed. Codes 2 and 13 are not used.
@@ -113,6 +115,8 @@ class SerialPort {
   bool isOpen = false;
   // Bytes purgeInput has thrown away since the port was made: bytes that came unasked.
   std::uint64_t discardedBytes = 0;
+  // When set, every byte written and read (and each purge) is recorded; off by default.
+  std::shared_ptr<WireTrace> trace;
   CommTimeouts timeouts;
   std::string deviceName = "COM1";
   LineSettings lineSettings;
@@ -121,6 +125,11 @@ class SerialPort {
 
  private:
   void applySetting(std::uint8_t code, LineSettings previous);
+  // The platform's halves of purgeInput, writeByte and readByte (the trace is kept around
+  // them in one place).
+  void purgeDevice();
+  void writeDevice(std::uint8_t b);
+  int readDevice();
   // The platform's half of open: opens deviceName with `requested` and, on success, stores
   // the handle, the time-outs and the settings and sets isOpen.
   void openDevice(const LineSettings& requested);

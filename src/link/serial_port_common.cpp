@@ -98,6 +98,23 @@ void SerialPort::setStopBits(std::uint8_t value) {
   if (isOpen) applySetting(kCommSetStopBits, previous);
 }
 
+void SerialPort::purgeInput() {
+  const std::uint64_t before = discardedBytes;
+  purgeDevice();
+  if (trace) trace->purged(static_cast<int>(discardedBytes - before));
+}
+
+void SerialPort::writeByte(std::uint8_t b) {
+  writeDevice(b);
+  if (trace) trace->sent(b);
+}
+
+int SerialPort::readByte() {
+  const int b = readDevice();
+  if (trace) trace->received(b);
+  return b;
+}
+
 int SerialPort::readByteWithin(int ms) {
   int result = readByte();
   if (result >= 0) return result;

@@ -259,7 +259,7 @@ void SerialPort::close() {
   if (::close(fd) != 0 && errno != EINTR) throw ECommError(kCommCloseFailed);
 }
 
-void SerialPort::purgeInput() {
+void SerialPort::purgeDevice() {
   if (!isOpen) throw ECommError(kCommNotOpen);
   int waiting = 0;
   if (ioctl(native_->fd, FIONREAD, &waiting) == 0 && waiting > 0) {
@@ -268,7 +268,7 @@ void SerialPort::purgeInput() {
   if (tcflush(native_->fd, TCIFLUSH) != 0) throw ECommError(kCommPurgeFailed);
 }
 
-void SerialPort::writeByte(std::uint8_t b) {
+void SerialPort::writeDevice(std::uint8_t b) {
   if (!isOpen) throw ECommError(kCommNotOpen);
   const std::uint64_t deadline = tickCount() + kTransferLimitMs;
   for (;;) {
@@ -289,7 +289,7 @@ void SerialPort::writeByte(std::uint8_t b) {
   }
 }
 
-int SerialPort::readByte() {
+int SerialPort::readDevice() {
   if (!isOpen) throw ECommError(kCommNotOpen);
   const std::uint64_t deadline = tickCount() + kTransferLimitMs;
   bool signalled = false;  // poll reported input or a hang-up before this read

@@ -108,7 +108,7 @@ void SerialPort::close() {
   isOpen = false;
 }
 
-void SerialPort::purgeInput() {
+void SerialPort::purgeDevice() {
   if (!isOpen) throw ECommError(kCommNotOpen);
   DWORD errors = 0;
   COMSTAT state{};
@@ -118,14 +118,14 @@ void SerialPort::purgeInput() {
   if (!PurgeComm(native_->handle, PURGE_RXCLEAR)) throw ECommError(kCommPurgeFailed);
 }
 
-void SerialPort::writeByte(std::uint8_t b) {
+void SerialPort::writeDevice(std::uint8_t b) {
   if (!isOpen) throw ECommError(kCommNotOpen);
   DWORD written = 0;
   // A write time-out leaves `written` at 0; the count is not examined.
   if (!WriteFile(native_->handle, &b, 1, &written, nullptr)) throw ECommError(kCommWriteFailed);
 }
 
-int SerialPort::readByte() {
+int SerialPort::readDevice() {
   if (!isOpen) throw ECommError(kCommNotOpen);
   std::uint8_t b = 0;
   DWORD got = 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/sim_link.h"
+#include "link/wire_trace.h"
 #include "pbxsim.h"
 
 namespace kordel {
@@ -292,6 +293,41 @@ TEST(PbxLinkIdentify, AnEmptyIdentificationReplyIsToldApart) {
   pbx.join();
   link.port->close();
   close(master);
+}
+
+TEST(PbxLinkTrace, RecordsEachExchangeOnALineOfItsOwn) {
+  SimLink t(scenarioFor(4));
+  const std::string file = t.dir.file("wire.txt");
+  t.link.port->trace = std::make_shared<WireTrace>(file);
+  ASSERT_TRUE(t.link.port->trace->ok());
+  ASSERT_EQ(t.link.queryStatus(), kOk);
+  t.link.port->trace.reset();  // ends the last line
+  std::vector<std::string> lines;
+  std::string text = test::readBytes(file), line;
+  for (char c : text) {
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else {
+      line += c;
+    }
+  }
+  EXPECT_TRUE(line.empty()) << "a line without its end";
+  // Probes and their echoes, the identification request with its reply of 24 bytes (the
+  // length byte and 23), the unit selection, the buffer status request with its reply.
+  ASSERT_GE(lines.size(), 13u);
+  for (const std::string& l : lines) {
+    ASSERT_GE(l.size(), 18u) << l;
+    EXPECT_EQ(l[2], ':') << l;
+    EXPECT_EQ(l[8], '.') << l;
+    EXPECT_EQ(l.substr(12, 3), " > ") << l;
+  }
+  EXPECT_NE(lines[0].find("> 00 < 00"), std::string::npos) << lines[0];
+  int identification = 0;
+  for (const std::string& l : lines) {
+    if (l.find("> 01 < ") != std::string::npos) ++identification;
+  }
+  EXPECT_EQ(identification, 1);
 }
 
 // The one test of the full handshake time-out (about 8.5 s).

@@ -5,6 +5,7 @@
 
 #include "app/cli/commands.h"
 #include "collect/collector.h"
+#include "collect/start_up.h"
 #include "files/data_file.h"
 #include "files/text_codec.h"
 
@@ -39,15 +40,15 @@ std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& e
     link->settings.portName = utf8ToCp1251(*port);
     return link;
   }
-  if (link->loadPortConfig() != kConfigOk) {
+  const StartUp started = startUp(*link);
+  if (started.configFailed) {
     printError(ru("Исключение при открытии/чтении файла конфигурации."));
     exitCode = kExitUsage;
     return nullptr;
   }
-  if (link->settings.firstRun) {
+  if (started.firstRun) {
     // A first run, as the window handles it: "Kordel.cfg" now holds the defaults and the old
-    // "KordelOut.cfg" goes, so that the window started next does not take its start-up mode.
-    std::remove(nativePath(link->settings.outputConfigPath()).c_str());
+    // "KordelOut.cfg" is gone, so that the window started next does not take its start-up mode.
     printError(ru("Это первый запуск программы Kordel(возможно были удалены файлы конфигурации). "
                   "Выберите пункт \"Настройки\" и установите номер СОМ-порта (или укажите --port)."));
     exitCode = kExitUsage;

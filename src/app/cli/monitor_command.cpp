@@ -9,6 +9,7 @@
 
 #include "app/cli/cli_common.h"
 #include "app/cli/commands.h"
+#include "collect/start_up.h"
 #include "files/data_file.h"
 #include "files/text_codec.h"
 #include "realtime/line_states.h"
@@ -58,7 +59,7 @@ int runMonitor(const MonitorOptions& options) {
   if (!link) return exitCode;
   if (int result = connect(*link); result != kExitOk) return result;
   // The line-state request belongs to the QTR family; the window refuses other models too.
-  if (link->model.find("QTR") == std::string::npos) {
+  if (!realTimeSupported(*link)) {
     printError(ru("Данная функция работает только с КТР160/400"));
     return kExitUsage;
   }

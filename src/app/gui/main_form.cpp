@@ -1,6 +1,8 @@
 // Windows: the main window.
 #include "app/gui/main_form.h"
 
+#include "collect/start_up.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -333,7 +335,8 @@ void TMainForm::FormShow() {
   ExitAfterRead = false;
   link_ = std::make_shared<kordel::PbxLink>(
       kordel::startDirectoryName(QFile::encodeName(startDirectory_).toStdString()));
-  if (link_->loadPortConfig() != kordel::kConfigOk) {
+  const kordel::StartUp started = kordel::startUp(*link_);
+  if (started.configFailed) {
     dialogs().message(this, u("Исключение при открытии/чтении файла конфигурации."),
                       u(kCaptionError));
   }
@@ -343,13 +346,13 @@ void TMainForm::FormShow() {
   }
   if (!settings.dataFileName.empty()) openDialogFileName_ = fromCp1251(settings.dataFileName);
 
-  if (settings.firstRun) {
+  if (started.firstRun) {
+    // "KordelOut.cfg" is gone already (startUp): no start-up mode acts before the port is set.
     dialogs().message(this,
                       u("Это первый запуск программы Kordel(возможно были удалены файлы "
                         "конфигурации). Выберите пункт \"Настройки\" и установите номер "
                         "СОМ-порта "),
                       u(kCaptionNotice));
-    QFile::remove(QDir(startDirectory_).filePath(QString::fromLatin1(kordel::kOutputConfigName)));
     return;
   }
 
@@ -565,7 +568,7 @@ void TMainForm::AboutMenuItemClick() {
 }
 
 void TMainForm::RealTime_MenuItemClick() {
-  if (!link_ || link_->model.find("QTR") == std::string::npos) {
+  if (!link_ || !kordel::realTimeSupported(*link_)) {
     dialogs().message(this, u("Данная функция работает только с КТР160/400"), u(kCaptionWarning));
     return;
   }
