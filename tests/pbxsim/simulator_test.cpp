@@ -557,3 +557,172 @@ TEST(PbxsimFaults, WholeReplyFaultsAtCertainty) {
 
 }  // namespace
 }  // namespace pbxsim
+
+namespace pbxsim {
+namespace {
+
+Faults targeted(InputFault::Kind kind, int match, int nth, int value = -1,
+                bool persistent = false) {
+  Faults f;
+  f.inputFault = {kind, match, nth, persistent, value};
+  return f;
+}
+
+Faults chanceOf(double Faults::*field, double p, int only, int Faults::*valueField = nullptr,
+                int value = -1) {
+  Faults f;
+  f.*field = p;
+  f.inputOnly = only;
+  if (valueField) f.*valueField = value;
+  return f;
+}
+
+// The reply to one byte sent after a handshake, with the front record sent and not taken.
+TEST(PbxsimInputFaults, DamagedRequestsAreAnsweredAsWhatArrived) {
+  using K = InputFault::Kind;
+  const Record a = rec(0x10), b = rec(0x20);
+  enum class Answer { Nothing, Status, RecordA, RecordB };
+  struct Case {
+    const char* name;
+    Faults faults;
+    std::uint8_t send;
+    Answer answer;
+    std::size_t taken;
+    long Counters::*counter;
+  } cases[] = {
+      {"probe taken as a next-record request", targeted(K::Replace, 0x00, 1, 0x03), 0x00,
+       Answer::RecordB, 1, &Counters::inputReplaced},
+      {"status lead inserted before 0x03", targeted(K::Insert, 0x03, 1, 0x40), 0x03, Answer::Status,
+       0, &Counters::inputInserted},
+      {"0x03 taken as 0x02", targeted(K::Replace, 0x03, 1, 0x02), 0x03, Answer::RecordA, 0,
+       &Counters::inputReplaced},
+      {"0x03 lost", targeted(K::Drop, 0x03, 1), 0x03, Answer::Nothing, 0, &Counters::inputDropped},
+      {"any byte lost", targeted(K::Drop, -1, 1), 0x03, Answer::Nothing, 0,
+       &Counters::inputDropped},
+      {"p=1 only 0x03: lost", chanceOf(&Faults::inputDrop, 1, 0x03), 0x03, Answer::Nothing, 0,
+       &Counters::inputDropped},
+      {"p=1 only 0x03: taken as 0x02",
+       chanceOf(&Faults::inputReplace, 1, 0x03, &Faults::inputReplaceValue, 0x02), 0x03,
+       Answer::RecordA, 0, &Counters::inputReplaced},
+      {"p=1 only 0x03: 0x40 inserted",
+       chanceOf(&Faults::inputInsert, 1, 0x03, &Faults::inputInsertValue, 0x40), 0x03,
+       Answer::Status, 0, &Counters::inputInserted},
+      {"p=1 only 0x00 leaves 0x03 alone", chanceOf(&Faults::inputDrop, 1, 0x00), 0x03,
+       Answer::RecordB, 1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Simulator sim(scenarioWith({{a, b}}));
+    HostPort port(sim.start());
+    ASSERT_EQ(askRecord(port, 0x02), a);
+    ASSERT_TRUE(port.handshake());
+    sim.setFaults(c.faults);
+    port.purge();
+    port.write({c.send});
+    const auto r = port.readFramed(300);
+    Answer got = Answer::Nothing;
+    if (r.length == 6) got = Answer::Status;
+    if (r.length > 6) got = Record{unmask(r.data, kKey)} == a ? Answer::RecordA : Answer::RecordB;
+    EXPECT_EQ(got, c.answer);
+    EXPECT_EQ(r.checksum, r.length < 0 ? -1 : sum8(r.data));
+    EXPECT_EQ(sim.takenRecords().size(), c.taken);
+    const auto n = sim.counters();
+    EXPECT_EQ(n.inputFaults, c.counter ? 1 : 0);
+    if (c.counter) {
+      EXPECT_EQ(n.*(c.counter), 1);
+    }
+  }
+}
+
+// Four next-record requests, each after a handshake; the second matching 0x03 is lost.
+TEST(PbxsimInputFaults, TargetedFaultOnceOrPersistentAndReArmed) {
+  for (const bool persistent : {false, true}) {
+    SCOPED_TRACE(persistent ? "persistent" : "once");
+    std::vector<Record> recs;
+    for (std::uint8_t i = 1; i <= 8; ++i) recs.push_back(rec(static_cast<std::uint8_t>(i * 16)));
+    Simulator sim(scenarioWith({recs}));
+    HostPort port(sim.start());
+    ASSERT_EQ(askRecord(port, 0x02), recs[0]);
+    const Faults f = targeted(InputFault::Kind::Drop, 0x03, 2, -1, persistent);
+    sim.setFaults(f);
+    auto answered = [&] {
+      std::vector<bool> out;
+      for (int i = 0; i < 4; ++i) {
+        request(port, {0x03});
+        out.push_back(port.readFramed(300).length > 0);
+      }
+      return out;
+    };
+    const std::vector<bool> once{true, false, true, true}, always{true, false, false, false};
+    EXPECT_EQ(answered(), persistent ? always : once) << "probes between do not count";
+    EXPECT_EQ(sim.counters().inputDropped, persistent ? 3 : 1);
+    // Set again, the count starts anew.
+    sim.setFaults(f);
+    EXPECT_EQ(answered(), persistent ? always : once);
+    EXPECT_EQ(sim.counters().inputFaults, persistent ? 6 : 2);
+    EXPECT_EQ(sim.counters().nextRecordRequests, persistent ? 2 : 6);
+  }
+}
+
+// Faults drawn byte by byte: counted, never a no-op, and from the seed.
+TEST(PbxsimInputFaults, ProbabilisticFaultsFollowTheSeed) {
+  auto run = [](Faults f, std::uint32_t seed) {
+    Scenario sc = scenarioWith({{}});
+    sc.seed = seed;
+    sc.faults = f;
+    Simulator sim(sc);
+    HostPort port(sim.start());
+    for (int i = 0; i < 1000; ++i) port.write({0x00});
+    for (int i = 0; i < 300 && sim.counters().probes + sim.counters().inputFaults < 1000; ++i)
+      std::this_thread::sleep_for(milliseconds(10));
+    return sim.counters();
+  };
+  Faults half;
+  half.inputDrop = 0.5;
+  const Counters one = run(half, 3);
+  EXPECT_EQ(one.probes + one.inputDropped, 1000);
+  EXPECT_GT(one.inputDropped, 400);
+  EXPECT_LT(one.inputDropped, 600);
+  EXPECT_EQ(run(half, 3).inputDropped, one.inputDropped);
+  EXPECT_NE(run(half, 4).inputDropped, one.inputDropped);
+
+  Faults random;
+  random.inputReplace = 1;  // a random byte, never the probe itself
+  const Counters replaced = run(random, 3);
+  EXPECT_EQ(replaced.inputReplaced, 1000);
+  EXPECT_EQ(replaced.probes, 0);
+}
+
+TEST(PbxsimInputFaults, FaultTexts) {
+  using K = InputFault::Kind;
+  struct Good {
+    const char* text;
+    InputFault want;
+  } good[] = {
+      {"drop:0x03:1", {K::Drop, 3, 1, false, -1}},
+      {"replace:0x00:2:0x03", {K::Replace, 0, 2, false, 3}},
+      {"insert:any:10:64:persist", {K::Insert, -1, 10, true, 64}},
+      {"replace:255:1:persist", {K::Replace, 255, 1, true, -1}},
+  };
+  for (const auto& g : good) {
+    SCOPED_TRACE(g.text);
+    const InputFault f = parseInputFault(g.text);
+    EXPECT_EQ(f.kind, g.want.kind);
+    EXPECT_EQ(f.match, g.want.match);
+    EXPECT_EQ(f.nth, g.want.nth);
+    EXPECT_EQ(f.persistent, g.want.persistent);
+    EXPECT_EQ(f.value, g.want.value);
+  }
+  for (const char* bad :
+       {"drop:3", "flip:3:1", "drop:0x100:1", "drop:3:0", "drop:3:1:5", "insert:3:1:0x40:again",
+        "replace:3:1:256", "drop:3:-1", "drop::1", "insert:3:1:0x40:persist:x"})
+    EXPECT_THROW(parseInputFault(bad), std::invalid_argument) << bad;
+
+  EXPECT_EQ(parseChanceAndByte("0.25"), (std::pair<double, int>{0.25, -1}));
+  EXPECT_EQ(parseChanceAndByte("1:0x40"), (std::pair<double, int>{1.0, 0x40}));
+  for (const char* bad : {"", "1.5", "-0.1", "0.5:", "0.5:300", "x", "0.5:1:2"})
+    EXPECT_THROW(parseChanceAndByte(bad), std::invalid_argument) << bad;
+}
+
+}  // namespace
+}  // namespace pbxsim

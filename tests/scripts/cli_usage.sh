@@ -42,6 +42,8 @@ expect 0 "" "$sim" --help
 expect 2 "--key: \"0x100\"" "$sim" --key 0x100
 expect 2 "--drop-reply: \"1.5\" is not a number from 0 to 1" "$sim" --drop-reply 1.5
 expect 2 "--counters needs 2 values" "$sim" --counters 5
+expect 2 "--in-fault: drop takes no value" "$sim" --in-fault drop:0x03:1:0x40
+expect 2 "--in-insert: value \"0x100\" is not a whole number from 0 to 255" "$sim" --in-insert 1:0x100
 
 # Nothing was created by the refused command lines.
 left="$(ls -A)"

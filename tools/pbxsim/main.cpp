@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <iostream>
 #include <limits>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
+#include <tuple>
 
 #include "app/args/option_parser.h"
 #include "pbxsim.h"
@@ -163,6 +164,24 @@ int main(int argc, char** argv) {
   app.integer("--byte-fault-delay-ms", f.byteFault.delayMs,
               "pause of the delay fault (default 700)", 0, 600000);
 
+  // Faults on what the PBX receives, before it takes the byte.
+  std::string inReplace, inInsert, inFault;
+  app.number("--in-drop", f.inputDrop, "input fault: probability of losing a received byte", 0, 1);
+  app.text("--in-replace", inReplace,
+           "input fault: P[:VALUE], probability of taking a received byte as VALUE (default "
+           "a random other byte)");
+  app.text("--in-insert", inInsert,
+           "input fault: P[:VALUE], probability of taking VALUE (default a random byte) "
+           "before a received byte");
+  app.integer("--in-only", f.inputOnly,
+              "input fault: --in-drop, --in-replace and --in-insert strike only received "
+              "bytes of this value (e.g. 0x00 the probe, 0x03 the next-record request)",
+              0, 255);
+  app.text("--in-fault", inFault,
+           "input fault at one received byte: drop|replace|insert:MATCH:N[:VALUE][:persist], "
+           "the N-th received byte equal to MATCH (a byte or any) is lost, taken as VALUE, or "
+           "taken after VALUE (default a random byte); persist: the N-th and every later one");
+
   switch (app.parse(std::vector<std::string>(argv + 1, argv + argc))) {
     case kordel::args::ParseStatus::Ok:
       break;
@@ -174,6 +193,22 @@ int main(int argc, char** argv) {
       return 2;
   }
 
+  // The input faults written as text; a bad one is a wrong command line.
+  std::string badOption;
+  try {
+    badOption = "--in-replace";
+    if (!inReplace.empty())
+      std::tie(f.inputReplace, f.inputReplaceValue) = pbxsim::parseChanceAndByte(inReplace);
+    badOption = "--in-insert";
+    if (!inInsert.empty())
+      std::tie(f.inputInsert, f.inputInsertValue) = pbxsim::parseChanceAndByte(inInsert);
+    badOption = "--in-fault";
+    if (!inFault.empty()) f.inputFault = pbxsim::parseInputFault(inFault);
+  } catch (const std::invalid_argument& e) {
+    std::cerr << "pbxsim: " << badOption << ": " << e.what()
+              << "\nRun with --help for more information.\n";
+    return 2;
+  }
   sc.maskKey = static_cast<std::uint8_t>(key);
   sc.serial = static_cast<std::uint16_t>(serial);
   sc.versionLead = static_cast<std::uint8_t>(versionLead);

@@ -6,7 +6,8 @@
 // by its key and the one-byte additive checksums on the wire. It keeps a call-record
 // buffer per unit and removes a record only when the host asks for the next one. On request
 // it misbehaves: corrupted checksums, dropped or truncated replies, garbage, silence,
-// hang-ups, slow lines and faults at a chosen byte of its output.
+// hang-ups, slow lines and faults at a chosen byte of its output; and bytes from the host
+// lost, damaged or inserted before it takes them.
 //
 // It is written from the request and reply layouts alone; it shares no code with the
 // program's own link, so a decoding mistake cannot hide by being made twice. It uses only
@@ -21,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pbxsim {
@@ -102,6 +104,28 @@ struct ByteFault {
   int delayMs = 700;             // Delay: pause before the byte
 };
 
+// A fault at one byte the PBX receives from the host, for sweeps and exact reproductions:
+// the `nth` received byte whose value is `match` (counted from the moment the fault was set)
+// is lost, received as another byte, or received after an extra byte. The fault acts before
+// the PBX's request parser sees the byte, as damage on the line from the host would.
+struct InputFault {
+  enum class Kind { None, Drop, Replace, Insert };
+  Kind kind = Kind::None;
+  int match = -1;           // the byte value to look for, 0..255; -1 = any byte
+  int nth = 1;              // 1 = the first matching byte
+  bool persistent = false;  // true: the n-th and every later matching byte; false: once
+  int value = -1;           // Replace: the byte received instead; Insert: the byte received
+                            // before; -1 = a random byte (for Replace never the byte itself)
+};
+
+// Parses "drop|replace|insert:MATCH:N[:VALUE][:persist]"; MATCH is a byte or "any", bytes
+// are decimal or 0x.. hex, N counts from 1, VALUE is not taken by drop. Throws
+// std::invalid_argument saying what is wrong.
+InputFault parseInputFault(std::string_view text);
+// Parses "P[:VALUE]": a probability 0..1 and an optional byte (-1 when left out). Throws
+// std::invalid_argument saying what is wrong.
+std::pair<double, int> parseChanceAndByte(std::string_view text);
+
 // Probabilities are 0..1 and drawn from the scenario's seed. "Requests" below means
 // requests other than the handshake probe (identification, unit selection, status, record
 // and line state requests), counted as they arrive.
@@ -124,6 +148,16 @@ struct Faults {
   bool burst16ms = false;    // release output on 16 ms ticks like a USB adapter
   int byteDelayUs = 0;       // extra pause per output byte
   ByteFault byteFault;
+  // Faults on what the PBX receives, acting before its request parser sees a byte (drawn
+  // from the seed too, apart from the output faults' draws).
+  double inputDrop = 0;        // lose a received byte
+  double inputReplace = 0;     // receive another byte instead
+  int inputReplaceValue = -1;  // that byte; -1 = a random one other than the byte itself
+  double inputInsert = 0;      // receive an extra byte before the byte
+  int inputInsertValue = -1;   // that byte; -1 = a random one
+  int inputOnly = -1;          // the three above strike only bytes of this value; -1 = any
+  // A targeted fault; a byte it strikes is left alone by the three above.
+  InputFault inputFault;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -228,6 +262,10 @@ struct Counters {
   long requests = 0;             // all of the above except probes
   long ignoredBytes = 0;         // bytes that started or broke no known request
   long recordsLost = 0;          // live records dropped because the unit was full
+  long inputFaults = 0;          // faults applied to received bytes: the three below
+  long inputDropped = 0;         // received bytes lost
+  long inputReplaced = 0;        // received bytes taken as another byte
+  long inputInserted = 0;        // extra bytes taken before a received byte
 };
 
 // Thread-safe: every member may be called from any thread while the simulator runs.
@@ -265,6 +303,8 @@ class Simulator {
   // Counters and state
   Counters counters() const;
   int selectedUnit() const;
+  // Replaces the faults; a one-shot byte fault may fire again, and a targeted input fault
+  // counts its matching bytes from here.
   void setFaults(const Faults& faults);
   Faults faults() const;
   void setClock(int day, int secondOfDay);

@@ -118,10 +118,15 @@ struct Simulator::Impl {
   long segIndex = 0;
   long segPos = 0;
   bool byteFaultFired = false;
-  bool faultsChanged = false;  // guarded by mu; a new byte fault starts unspent
+  std::mt19937 inputRng;       // draws of the input faults, apart from the output faults' draws
+  long inputMatches = 0;       // bytes matching the targeted input fault since it was set
+  bool faultsChanged = false;  // guarded by mu; new faults start unspent
 
   explicit Impl(Scenario s)
-      : sc(std::move(s)), trafficRng(sc.seed ^ 0x7A11C0DEu), faultRng(sc.seed ^ 0xFA017u) {
+      : sc(std::move(s)),
+        trafficRng(sc.seed ^ 0x7A11C0DEu),
+        faultRng(sc.seed ^ 0xFA017u),
+        inputRng(sc.seed ^ 0x1B7E5u) {
     if (sc.units.empty()) sc.units.push_back(Unit{});
     if (sc.units.size() > 3) sc.units.resize(3);
     step = timeStepSeconds(sc);
@@ -638,15 +643,92 @@ struct Simulator::Impl {
     if (hang) hangUpFromThread(f);
   }
 
-  // Feeds one received byte to the request parser.
-  void onByte(std::uint8_t b) {
+  // ------------------------------------------------------------------ input
+  bool inputChance(double p) {
+    if (p <= 0) return false;
+    if (p >= 1) return true;
+    return static_cast<double>(inputRng() % 1000000) < p * 1000000.0;
+  }
+  // `value`, or a random byte (other than `avoid` when that is 0..255).
+  std::uint8_t inputByte(int value, int avoid) {
+    if (value >= 0) return static_cast<std::uint8_t>(value);
+    if (avoid < 0) return static_cast<std::uint8_t>(inputRng() & 0xFF);
+    return static_cast<std::uint8_t>(avoid + 1 + static_cast<int>(inputRng() % 255));
+  }
+  void countInput(long Counters::*which) {
+    std::lock_guard lk(mu);
+    ++(counters.*which);
+    ++counters.inputFaults;
+  }
+
+  // One byte as it arrived from the host: the input faults, then the request parser for
+  // what is left. False when the line went away meanwhile (the rest of the input is lost).
+  bool receive(std::uint8_t b, int fd) {
     Faults f;
     {
       std::lock_guard lk(mu);
       f = sc.faults;
-      if (faultsChanged) byteFaultFired = false;
+      if (faultsChanged) {
+        byteFaultFired = false;
+        inputMatches = 0;
+      }
       faultsChanged = false;
     }
+    std::optional<std::uint8_t> before;  // an inserted byte
+    bool drop = false;
+    const InputFault& in = f.inputFault;
+    bool targeted = false;
+    if (in.kind != InputFault::Kind::None && (in.match < 0 || in.match == b)) {
+      ++inputMatches;
+      targeted = inputMatches == in.nth || (in.persistent && inputMatches > in.nth);
+    }
+    if (targeted) {
+      switch (in.kind) {
+        case InputFault::Kind::Drop:
+          drop = true;
+          countInput(&Counters::inputDropped);
+          break;
+        case InputFault::Kind::Replace:
+          b = inputByte(in.value, b);
+          countInput(&Counters::inputReplaced);
+          break;
+        case InputFault::Kind::Insert:
+          before = inputByte(in.value, -1);
+          countInput(&Counters::inputInserted);
+          break;
+        case InputFault::Kind::None:
+          break;
+      }
+    } else if (f.inputOnly < 0 || f.inputOnly == b) {
+      if (inputChance(f.inputInsert)) {
+        before = inputByte(f.inputInsertValue, -1);
+        countInput(&Counters::inputInserted);
+      }
+      if (inputChance(f.inputDrop)) {
+        drop = true;
+        countInput(&Counters::inputDropped);
+      } else if (inputChance(f.inputReplace)) {
+        b = inputByte(f.inputReplaceValue, b);
+        countInput(&Counters::inputReplaced);
+      }
+    }
+    if (before) {
+      onByte(*before, f);
+      std::lock_guard lk(mu);
+      if (stopping || hangupRequested || masterFd != fd) return false;
+    }
+    if (drop) {
+      // The byte took its time on the line all the same.
+      if (sc.lineSpeed) inputWireEnd = std::max(inputWireEnd, Clock::now()) + kByteTime;
+    } else {
+      onByte(b, f);
+    }
+    std::lock_guard lk(mu);
+    return !(stopping || hangupRequested || masterFd != fd);
+  }
+
+  // Feeds one received byte to the request parser.
+  void onByte(std::uint8_t b, const Faults& f) {
     const auto now = Clock::now();
     if (state != ParseState::Idle && now - lastInput > kPartialTimeout) state = ParseState::Idle;
     lastInput = now;
@@ -691,7 +773,7 @@ struct Simulator::Impl {
         } else {
           ignore();
           state = ParseState::Idle;
-          onByte(b);
+          onByte(b, f);
         }
         return;
       case ParseState::SelUnit:
@@ -711,7 +793,7 @@ struct Simulator::Impl {
           onStatus(f);
         } else {
           ignore();
-          onByte(b);
+          onByte(b, f);
         }
         return;
       case ParseState::LsSub:
@@ -781,11 +863,8 @@ struct Simulator::Impl {
         std::this_thread::sleep_for(milliseconds(5));
         continue;
       }
-      for (ssize_t i = 0; i < n; ++i) {
-        onByte(buf[i]);
-        std::lock_guard lk(mu);
-        if (stopping || hangupRequested || masterFd != fd) break;  // rest of input is lost
-      }
+      for (ssize_t i = 0; i < n; ++i)
+        if (!receive(buf[i], fd)) break;  // the rest of the input is lost
     }
   }
 };
