@@ -29,19 +29,19 @@ expect 0 "" "$cli" read --help
 expect 0 "" "$cli" report -h
 expect 2 "Usage: kordel-cli COMMAND" "$cli"
 expect 2 "unknown command: fetch" "$cli" fetch
-expect 2 "unknown option: --colour" "$cli" status --colour
-expect 2 "--titles and --no-titles exclude each other" "$cli" read --titles --no-titles --data d.txt
-expect 2 "--port needs a value" "$cli" read --port
+expect 2 "not expected: --colour" "$cli" status --colour
+expect 2 "--titles excludes --no-titles" "$cli" read --titles --no-titles --data d.txt
+expect 2 "--port: 1 required TEXT missing" "$cli" read --port
 expect 2 "--interval: \"0\" is not a whole number from 1 to 300" "$cli" monitor --interval 0
 expect 2 "--interval: \"301\"" "$cli" monitor --interval=301
 expect 2 "--count: \"0\"" "$cli" monitor --count 0
 expect 2 "DATAFILE is required" "$cli" report
 expect 2 "\"size\" is not one of hw, prg, out, in, total" "$cli" report x.txt --sort-lines size
-expect 2 "unexpected argument: y.txt" "$cli" report x.txt y.txt
+expect 2 "not expected: y.txt" "$cli" report x.txt y.txt
 expect 0 "" "$sim" --help
 expect 2 "--key: \"0x100\"" "$sim" --key 0x100
 expect 2 "--drop-reply: \"1.5\" is not a number from 0 to 1" "$sim" --drop-reply 1.5
-expect 2 "--counters needs 2 values" "$sim" --counters 5
+expect 2 "--counters: At least 2 required but received 1" "$sim" --counters 5
 expect 2 "--in-fault: drop takes no value" "$sim" --in-fault drop:0x03:1:0x40
 expect 2 "--in-insert: value \"0x100\" is not a whole number from 0 to 255" "$sim" --in-insert 1:0x100
 

@@ -1,133 +1,112 @@
 // kordel-cli: the program's jobs without a window, for servers and scheduled jobs.
+#include <functional>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/args/option_parser.h"
 #include "app/cli/commands.h"
+#include "app/options/cli_options.h"
 
 namespace {
 
-using kordel::args::OptionParser;
-using kordel::args::ParseStatus;
+using namespace kordel::cli;
+namespace opt = kordel::options;
+using Run = std::function<int()>;
 
 constexpr const char* kProgram = "kordel-cli";
-constexpr const char* kDescription =
-    "Kordel 2.15: call accounting for ORVANEX PBXs, without a window";
+
+// Each command declares its options on its own part of the command line and returns what
+// runs once they are parsed.
+
+Run statusCommand(CLI::App& cmd) {
+  auto o = std::make_shared<StatusOptions>();
+  cmd.add_option("--port", o->port,
+                 "Port name (COM1..COM8 or a device path); default: the one in Kordel.cfg");
+  return [o] { return runStatus(*o); };
+}
+
+Run readCommand(CLI::App& cmd) {
+  auto o = std::make_shared<ReadOptions>();
+  auto titles = std::make_shared<bool>(false), noTitles = std::make_shared<bool>(false);
+  cmd.add_option("--port", o->port, "Port name; default: the one in Kordel.cfg");
+  cmd.add_option("--data", o->dataFile, "Data file; default: TARIF_FNAME of KordelOut.cfg");
+  auto* on = cmd.add_flag("--titles", *titles, "Write the two title lines first");
+  cmd.add_flag("--no-titles", *noTitles, "Write no title lines")->excludes(on);
+  cmd.add_flag("--continuous", o->continuous, "Keep reading until SIGINT or SIGTERM");
+  return [o, titles, noTitles] {
+    if (*titles) o->titles = true;
+    if (*noTitles) o->titles = false;
+    return runRead(*o);
+  };
+}
+
+Run monitorCommand(CLI::App& cmd) {
+  auto o = std::make_shared<MonitorOptions>();
+  cmd.add_option("--port", o->port, "Port name; default: the one in Kordel.cfg");
+  opt::integer(cmd, "--interval", o->interval, "Log every N successful polls", 1, 300);
+  cmd.add_option("--log", o->logFile, "Append the snapshots to this log file");
+  opt::integer(cmd, "--count", o->count, "Stop after K polls", 1, std::numeric_limits<int>::max());
+  return [o] { return runMonitor(*o); };
+}
+
+Run reportCommand(CLI::App& cmd) {
+  auto o = std::make_shared<ReportOptions>();
+  cmd.add_option("DATAFILE", o->dataFile, "The data file to load")->required();
+  cmd.add_option("--calls", o->callsFile, "Write the call report to this file");
+  cmd.add_option("--lines", o->linesFile, "Write the subscriber-line report");
+  cmd.add_option("--trunks", o->trunksFile, "Write the trunk report");
+  opt::choice(cmd, "--sort-lines", o->sortLines, {"hw", "prg", "out", "in", "total"},
+              "Sort the line table");
+  opt::choice(cmd, "--sort-trunks", o->sortTrunks, {"trunk", "out", "in", "total"},
+              "Sort the trunk table");
+  cmd.add_option("--subscriber", o->subscriber, "Select the calls of one subscriber");
+  opt::choice(cmd, "--by", o->by, {"prg", "hw"},
+              "Compare the subscriber with the programmed (prg) or hardware (hw) number");
+  cmd.add_option("--prefix", o->prefix, "Select external numbers with these first digits");
+  return [o] { return runReport(*o); };
+}
 
 struct Command {
   const char* name;
   const char* summary;
+  Run (*declare)(CLI::App&);
 };
 constexpr Command kCommands[] = {
-    {"status", "Identify the PBX and show its buffer and clock"},
-    {"read", "Empty the PBX call-record buffer into the data file"},
-    {"monitor", "Watch the connections of a QTR PBX"},
-    {"report", "Build traffic reports from a data file"},
+    {"status", "Identify the PBX and show its buffer and clock", statusCommand},
+    {"read", "Empty the PBX call-record buffer into the data file", readCommand},
+    {"monitor", "Watch the connections of a QTR PBX", monitorCommand},
+    {"report", "Build traffic reports from a data file", reportCommand},
 };
 
-void printOverview(std::ostream& out) {
-  out << kDescription << "\n\nUsage: " << kProgram << " COMMAND [OPTIONS]\n\nCommands:\n";
-  for (const auto& c : kCommands) {
-    const std::string name = c.name;
-    out << "  " << name << std::string(10 - name.size(), ' ') << c.summary << "\n";
-  }
-  out << "\nRun \"" << kProgram << " COMMAND --help\" for the options of a command.\n";
-}
-
-// Parses the options of one command; returns the exit status to end with, or -1 to go on.
-int parseCommand(OptionParser& parser, const std::vector<std::string>& arguments) {
-  switch (parser.parse(arguments)) {
-    case ParseStatus::Ok:
-      return -1;
-    case ParseStatus::Help:
-      std::cout << parser.help();
-      return kordel::cli::kExitOk;
-    case ParseStatus::Error:
-      break;
-  }
-  std::cerr << kProgram << ": " << parser.error() << "\nRun with --help for more information.\n";
-  return kordel::cli::kExitUsage;
-}
-
-std::string usageOf(const std::string& command, const char* rest = "[OPTIONS]") {
-  return std::string(kProgram) + " " + command + " " + rest;
-}
-
 int run(int argc, char** argv) {
-  using namespace kordel::cli;
+  CLI::App app{"Kordel 2.15: call accounting for ORVANEX PBXs, without a window", kProgram};
+  opt::configure(app);
+  std::vector<std::pair<CLI::App*, Run>> commands;
+  for (const auto& c : kCommands) {
+    CLI::App* cmd = app.add_subcommand(c.name, c.summary)->group("Commands");
+    commands.emplace_back(cmd, c.declare(*cmd));
+  }
+  app.require_subcommand(1);
+  app.footer(std::string("Run \"") + kProgram + " COMMAND --help\" for the options of a command.");
+
   if (argc < 2) {
-    printOverview(std::cerr);
+    std::cerr << app.help();
     return kExitUsage;
   }
-  const std::string command = argv[1];
-  if (command == "-h" || command == "--help") {
-    printOverview(std::cout);
-    return kExitOk;
-  }
-  const std::vector<std::string> arguments(argv + 2, argv + argc);
-  const char* summary = nullptr;
-  for (const auto& c : kCommands)
-    if (command == c.name) summary = c.summary;
-  if (!summary) {
-    std::cerr << kProgram << ": unknown command: " << command << "\n\n";
-    printOverview(std::cerr);
+  const std::string first = argv[1];
+  bool known = first.starts_with("-");
+  for (const auto& c : kCommands) known = known || first == c.name;
+  if (!known) {
+    std::cerr << kProgram << ": unknown command: " << first << "\n\n" << app.help();
     return kExitUsage;
   }
-  OptionParser parser(usageOf(command, command == "report" ? "DATAFILE [OPTIONS]" : "[OPTIONS]"),
-                      summary);
-
-  if (command == "status") {
-    StatusOptions status;
-    parser.text("--port", status.port,
-                "Port name (COM1..COM8 or a device path); default: the one in Kordel.cfg");
-    if (int rc = parseCommand(parser, arguments); rc >= 0) return rc;
-    return runStatus(status);
-  }
-
-  if (command == "read") {
-    ReadOptions read;
-    bool titles = false;
-    bool noTitles = false;
-    parser.text("--port", read.port, "Port name; default: the one in Kordel.cfg");
-    parser.text("--data", read.dataFile, "Data file; default: TARIF_FNAME of KordelOut.cfg");
-    parser.flag("--titles", titles, "Write the two title lines first");
-    parser.flag("--no-titles", noTitles, "Write no title lines");
-    parser.excludes("--titles", "--no-titles");
-    parser.flag("--continuous", read.continuous, "Keep reading until SIGINT or SIGTERM");
-    if (int rc = parseCommand(parser, arguments); rc >= 0) return rc;
-    if (titles) read.titles = true;
-    if (noTitles) read.titles = false;
-    return runRead(read);
-  }
-
-  if (command == "monitor") {
-    MonitorOptions monitor;
-    parser.text("--port", monitor.port, "Port name; default: the one in Kordel.cfg");
-    parser.integer("--interval", monitor.interval, "Log every N successful polls", 1, 300);
-    parser.text("--log", monitor.logFile, "Append the snapshots to this log file");
-    parser.integer("--count", monitor.count, "Stop after K polls", 1,
-                   std::numeric_limits<int>::max());
-    if (int rc = parseCommand(parser, arguments); rc >= 0) return rc;
-    return runMonitor(monitor);
-  }
-
-  ReportOptions report;
-  parser.positional("DATAFILE", report.dataFile, "The data file to load", true);
-  parser.text("--calls", report.callsFile, "Write the call report to this file");
-  parser.text("--lines", report.linesFile, "Write the subscriber-line report");
-  parser.text("--trunks", report.trunksFile, "Write the trunk report");
-  parser.choice("--sort-lines", report.sortLines, {"hw", "prg", "out", "in", "total"},
-                "Sort the line table");
-  parser.choice("--sort-trunks", report.sortTrunks, {"trunk", "out", "in", "total"},
-                "Sort the trunk table");
-  parser.text("--subscriber", report.subscriber, "Select the calls of one subscriber");
-  parser.choice("--by", report.by, {"prg", "hw"},
-                "Compare the subscriber with the programmed (prg) or hardware (hw) number");
-  parser.text("--prefix", report.prefix, "Select external numbers with these first digits");
-  if (int rc = parseCommand(parser, arguments); rc >= 0) return rc;
-  return runReport(report);
+  if (const int rc = opt::parse(app, argc, argv); rc >= 0) return rc;
+  for (const auto& [cmd, action] : commands)
+    if (cmd->parsed()) return action();
+  return kExitUsage;  // not reached: a command is required
 }
 
 }  // namespace
@@ -139,6 +118,6 @@ int main(int argc, char** argv) {
     // Anything the commands do not handle themselves ends the program with a message, never
     // with an abort.
     std::cerr << kProgram << ": " << e.what() << "\n";
-    return kordel::cli::kExitFailed;
+    return kExitFailed;
   }
 }
