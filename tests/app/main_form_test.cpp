@@ -17,6 +17,7 @@
 #include "app/gui/widgets.h"
 #include "files/regional_format.h"
 #include "gui_test_support.h"
+#include "collect/alarms.h"
 #include "link/pbx_link.h"
 
 namespace kordel::test {
@@ -245,6 +246,42 @@ TEST_F(MainFormTest, StopDuringReadUnlocksAtOnceAndLeavesTheRestInThePbx) {
   EXPECT_TRUE(dialogs.messages.empty());
 }
 
+// Stop pressed while a record is being handed to the window, then a second read, and closing
+// the window during a read, then a new run of the program: every call once in the data file.
+TEST_F(MainFormTest, StopDuringAHandOverAndClosingDuringAReadRepeatNoCall) {
+  pbxsim::Scenario scenario = scenarioWith(40);
+  scenario.faults.slowReplyMs = 2;
+  startPbx(scenario);
+  writePortConfig(dir, 1, false);
+  writeOutputConfig(dir, dataFile(), "", "");
+  openForm();
+  // The list grows inside the hand-over, on the GUI thread, while the reader waits for it.
+  QObject::connect(form->ListBox1->model(), &QAbstractItemModel::rowsInserted, form.get(), [this] {
+    if (form->listLines().size() == 3) form->StopToolButtonClick();
+  });
+  form->LoadFromATSMenuItemClick();
+  ASSERT_TRUE(waitForReadEnd());
+  EXPECT_EQ(form->listLines().size(), 3);
+  EXPECT_EQ((*pbx)->takenRecords().size(), 3u);  // the record in hand was taken with the stop
+  ASSERT_EQ(fileLines(dataFile()).size(), 3);
+  form->ListBox1->model()->disconnect(form.get());
+  form->LoadFromATSMenuItemClick();
+  ASSERT_TRUE(waitUntil([this] { return form->listLines().size() >= 10; }));
+  form->close();  // during the read
+  ASSERT_TRUE(form->reader()->isFinished());
+  form.reset();
+
+  // The next run of the program reads the rest.
+  openForm();
+  form->LoadFromATSMenuItemClick();
+  ASSERT_TRUE(waitForReadEnd(60000));
+  EXPECT_TRUE((*pbx)->pendingRecords(0).empty());
+  // The 40 calls differ from one another: 40 lines and no repeat is each call once.
+  QStringList lines = fileLines(dataFile());
+  EXPECT_EQ(lines.size(), 40);
+  EXPECT_EQ(lines.removeDuplicates(), 0);
+}
+
 TEST_F(MainFormTest, ClosingDuringReadWaitsForTheReader) {
   pbxsim::Scenario scenario = scenarioWith(200);
   scenario.faults.slowReplyMs = 3;
@@ -374,6 +411,41 @@ TEST_F(MainFormTest, AutostartContinuousRidesOutAPortThatGoesAwayAndComesBack) {
   form->StopToolButtonClick();
   ASSERT_TRUE(waitForReadEnd());
   EXPECT_EQ(fileLines(dataFile()), form->listLines());
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(MainFormTest, AlarmsShowInTheGaugeAndBelowTheStatusBarsWithoutABox) {
+  pbxsim::Scenario scenario = scenarioWith(90);
+  scenario.units[0].capacity = 100;
+  startPbx(scenario);
+  writePortConfig(dir, 1, false);
+  writeOutputConfig(dir, dataFile(), "", "");
+  openForm();
+  // 90 of 100: the buffer is filling up.
+  EXPECT_TRUE(form->alarms().active(AlarmKind::kBufferFilling));
+  EXPECT_EQ(form->CGauge1->fillColor(), QColor(255, 210, 0));
+  EXPECT_FALSE(form->LinkStatusBar->isHidden());
+  EXPECT_TRUE(form->LinkStatusBar->panelText(0).startsWith(q("Тревога: В буфере АТС 90 записей из 100")))
+      << form->LinkStatusBar->panelText(0).toStdString();
+  EXPECT_TRUE(dialogs.messages.empty());
+
+  // Read, then connect again: the alarm clears and the gauge is lime again.
+  form->LoadFromATSMenuItemClick();
+  ASSERT_TRUE(waitForReadEnd(60000));
+  form->ReloadToolButtonClick();
+  EXPECT_FALSE(form->alarms().active(AlarmKind::kBufferFilling));
+  EXPECT_EQ(form->CGauge1->fillColor(), QColor(0, 255, 0));
+  EXPECT_TRUE(form->LinkStatusBar->panelText(0).startsWith(q("Отбой тревоги: ")));
+
+  // A PBX clock an hour behind the computer's.
+  int secondOfDay = QTime::currentTime().msecsSinceStartOfDay() / 1000;
+  (*pbx)->setClock((*pbx)->clock().first, (secondOfDay + 86400 - 3600) % 86400);
+  form->ReloadToolButtonClick();
+  if (secondOfDay >= 3600) {  // not across midnight, where the PBX date would be a day off too
+    EXPECT_TRUE(form->alarms().active(AlarmKind::kClockSkew));
+    EXPECT_NE(form->LinkStatusBar->panelText(0).indexOf(q("расходятся на 60 мин.")), -1)
+        << form->LinkStatusBar->panelText(0).toStdString();
+  }
   EXPECT_TRUE(dialogs.messages.empty());
 }
 

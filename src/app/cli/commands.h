@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/alarm_reporter.h"
+
 namespace kordel::cli {
 
 // Exit statuses shared by the commands.
@@ -29,8 +31,22 @@ struct ReadOptions {
   std::optional<std::string> dataFile;
   std::optional<bool> titles;
   bool continuous = false;
+  AlarmOptions alarms;  // continuous reading only
 };
 int runRead(const ReadOptions& options);
+
+// The collection service: reads without end, waits for a PBX or a port that is not there yet
+// or went away, tries a data file that cannot be written again, identifies the PBX again every
+// statusEveryMinutes, and says on stderr, one line each, what an operator cares about.
+struct CollectOptions {
+  std::optional<std::string> port;
+  std::optional<std::string> dataFile;
+  std::optional<bool> titles;
+  AlarmOptions alarms;
+  int statusEveryMinutes = 10;
+  int maxRetrySeconds = 60;
+};
+int runCollect(const CollectOptions& options);
 
 struct MonitorOptions {
   std::optional<std::string> port;

@@ -1,4 +1,5 @@
 // kordel-cli: the program's jobs without a window, for servers and scheduled jobs.
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <limits>
@@ -28,6 +29,22 @@ Run statusCommand(CLI::App& cmd) {
   return [o] { return runStatus(*o); };
 }
 
+// The alarm options of the continuous reads.
+void alarmOptions(CLI::App& cmd, AlarmOptions& a) {
+  cmd.add_option("--alarm-command", a.command,
+                 "Run this shell command for each alarm raised or cleared, with KORDEL_ALARM_KIND, "
+                 "KORDEL_ALARM_STATE (raised or cleared) and KORDEL_ALARM_TEXT set");
+  opt::integer(cmd, "--alarm-fill", a.thresholds.fillPercent,
+               "Alarm when the PBX buffer is this full, in percent (default 80; again when full)",
+               1, 100);
+  opt::integer(cmd, "--alarm-silence", a.thresholds.silentMinutes,
+               "Alarm when the PBX has not answered for this many minutes (default 15)", 1,
+               100000);
+  opt::integer(cmd, "--alarm-clock", a.thresholds.clockSkewMinutes,
+               "Alarm when the PBX clock is off the computer's by more minutes (default 5)", 0,
+               100000);
+}
+
 Run readCommand(CLI::App& cmd) {
   auto o = std::make_shared<ReadOptions>();
   auto titles = std::make_shared<bool>(false), noTitles = std::make_shared<bool>(false);
@@ -36,10 +53,33 @@ Run readCommand(CLI::App& cmd) {
   auto* on = cmd.add_flag("--titles", *titles, "Write the two title lines first");
   cmd.add_flag("--no-titles", *noTitles, "Write no title lines")->excludes(on);
   cmd.add_flag("--continuous", o->continuous, "Keep reading until SIGINT or SIGTERM");
+  alarmOptions(cmd, o->alarms);
   return [o, titles, noTitles] {
     if (*titles) o->titles = true;
     if (*noTitles) o->titles = false;
     return runRead(*o);
+  };
+}
+
+Run collectCommand(CLI::App& cmd) {
+  auto o = std::make_shared<CollectOptions>();
+  auto titles = std::make_shared<bool>(false), noTitles = std::make_shared<bool>(false);
+  cmd.add_option("--port", o->port, "Port name; default: the one in Kordel.cfg");
+  cmd.add_option("--data", o->dataFile, "Data file; default: TARIF_FNAME of KordelOut.cfg");
+  auto* on = cmd.add_flag("--titles", *titles, "Write the two title lines when collection starts");
+  cmd.add_flag("--no-titles", *noTitles, "Write no title lines")->excludes(on);
+  alarmOptions(cmd, o->alarms);
+  opt::integer(cmd, "--status-every", o->statusEveryMinutes,
+               "Identify the PBX again every N minutes between reads: buffer fill and clock "
+               "(default 10; 0: never)",
+               0, 100000);
+  opt::integer(cmd, "--max-retry", o->maxRetrySeconds,
+               "The longest wait, in seconds, between tries to reach the PBX (default 60)", 1,
+               3600);
+  return [o, titles, noTitles] {
+    if (*titles) o->titles = true;
+    if (*noTitles) o->titles = false;
+    return runCollect(*o);
   };
 }
 
@@ -79,6 +119,7 @@ constexpr Command kCommands[] = {
     {"read", "Empty the PBX call-record buffer into the data file", readCommand},
     {"monitor", "Watch the connections of a QTR PBX", monitorCommand},
     {"report", "Build traffic reports from a data file", reportCommand},
+    {"collect", "Collect calls without end, as a service: waits for the PBX, alarms", collectCommand},
 };
 
 int run(int argc, char** argv) {
@@ -90,6 +131,11 @@ int run(int argc, char** argv) {
     commands.emplace_back(cmd, c.declare(*cmd));
   }
   app.require_subcommand(1);
+  std::string trace;
+  app.add_option("--trace", trace,
+                 "Write every byte sent to and received from the PBX, with a millisecond time "
+                 "stamp, to this file (one exchange a line)");
+  app.fallthrough();
   app.footer(std::string("Run \"") + kProgram + " COMMAND --help\" for the options of a command.");
 
   if (argc < 2) {
@@ -104,6 +150,8 @@ int run(int argc, char** argv) {
     return kExitUsage;
   }
   if (const int rc = opt::parse(app, argc, argv); rc >= 0) return rc;
+  // The link opens the trace named by KORDEL_TRACE when it is built.
+  if (!trace.empty()) ::setenv("KORDEL_TRACE", trace.c_str(), 1);
   for (const auto& [cmd, action] : commands)
     if (cmd->parsed()) return action();
   return kExitUsage;  // not reached: a command is required

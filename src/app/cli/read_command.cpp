@@ -54,6 +54,11 @@ class TerminalView : public RecordView, public CollectorObserver {
     lastRetryMs_ = 0;
     printError(newLine() + ru("Связь с АТС восстановлена."));
   }
+  void alarm(const AlarmEvent& event) override {
+    if (tty_) std::fputc('\n', stderr);
+    if (alarms_ != nullptr) alarms_->report(event);
+  }
+  void setAlarms(AlarmReporter* alarms) { alarms_ = alarms; }
 
   bool outputClosed() const { return outputError_ != 0; }
   int outputError() const { return outputError_; }
@@ -84,6 +89,7 @@ class TerminalView : public RecordView, public CollectorObserver {
   PbxLink& link_;
   bool tty_;
   const RecordSink* sink_ = nullptr;
+  AlarmReporter* alarms_ = nullptr;
   int outputError_ = 0;
   std::string lastReason_;
   int lastRetryMs_ = 0;
@@ -122,7 +128,12 @@ int runRead(const ReadOptions& options) {
     }
   }
 
-  Collector collector(*link, sink, view);
+  AlarmMonitor monitor(options.alarms.thresholds);
+  AlarmReporter reporter(options.alarms.command);
+  view.setAlarms(&reporter);
+  CollectorOptions collecting;
+  if (options.continuous) collecting.alarms = &monitor;
+  Collector collector(*link, sink, view, collecting);
   const CollectorResult end = collector.run();
   view.finish();
   if (sink.saveFailed()) {

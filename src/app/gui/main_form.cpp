@@ -3,6 +3,8 @@
 
 #include "collect/start_up.h"
 
+#include <cstdlib>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -77,8 +79,31 @@ QString qtTimeFormat() {
 
 }  // namespace
 
+namespace {
+
+// Alarm thresholds for the window: the environment may set them (whole numbers).
+kordel::AlarmThresholds thresholdsFromEnvironment() {
+  kordel::AlarmThresholds t;
+  auto take = [](const char* name, int& value, int min, int max) {
+    const char* text = std::getenv(name);
+    if (text == nullptr) return;
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && v >= min && v <= max) value = static_cast<int>(v);
+  };
+  take("KORDEL_ALARM_FILL", t.fillPercent, 1, 100);
+  take("KORDEL_ALARM_SILENCE", t.silentMinutes, 1, 100000);
+  take("KORDEL_ALARM_CLOCK", t.clockSkewMinutes, 0, 100000);
+  return t;
+}
+
+}  // namespace
+
 TMainForm::TMainForm(const QString& startDirectory, QWidget* parent)
-    : QMainWindow(parent), startDirectory_(startDirectory), openDialogDirectory_(startDirectory) {
+    : QMainWindow(parent),
+      startDirectory_(startDirectory),
+      alarms_(thresholdsFromEnvironment()),
+      openDialogDirectory_(startDirectory) {
   setObjectName(QStringLiteral("MainForm"));
   buildWindow();
   FormCreate();
@@ -384,6 +409,11 @@ int TMainForm::ConnectATS(const std::string& /*portName*/) {
   showIdentity();
   const kordel::PbxClock& c = link_->clock;
   setPickers(c.year, c.month, c.day, c.hour, c.minute, c.second, 500);
+  for (const kordel::AlarmEvent& e :
+       alarms_.identified(link_->recordsInBuffer.load(), link_->bufferCapacity, link_->clock,
+                          kordel::computerClock(), kordel::tickCount())) {
+    showAlarm(e);
+  }
   repaint();
   StatusBar1->repaint();
   return 1;
@@ -652,7 +682,14 @@ void TMainForm::waitForReader() {
 }
 
 void TMainForm::installRecordHandler() {
-  LinkStatusBar->hide();
+  // A new read starts with the link's state unsaid; an alarm still on stays in view.
+  bool alarmOn = false;
+  for (auto kind : {kordel::AlarmKind::kBufferFilling, kordel::AlarmKind::kBufferFull,
+                    kordel::AlarmKind::kPbxSilent, kordel::AlarmKind::kDataFile,
+                    kordel::AlarmKind::kClockSkew}) {
+    alarmOn = alarmOn || alarms_.active(kind);
+  }
+  if (!alarmOn) LinkStatusBar->hide();
   sink_ = std::make_shared<kordel::RecordSink>(*link_, *this);
   sink_->attach();
 }
@@ -782,6 +819,22 @@ void TMainForm::passFailed(const std::string& reason, int retryMs) {
 void TMainForm::retryFailed(const std::string& reason, int retryMs) {
   const QString text = fromCp1251(reason) + retryText(retryMs);
   runOnGui([this, &text] { showLinkState(text); });
+}
+
+void TMainForm::showAlarm(const kordel::AlarmEvent& event) {
+  using kordel::AlarmKind;
+  // Lime while the buffer has room, yellow when it is filling up, red when calls are lost.
+  QColor fill(0, 255, 0);
+  if (alarms_.active(AlarmKind::kBufferFilling)) fill = QColor(255, 210, 0);
+  if (alarms_.active(AlarmKind::kBufferFull)) fill = QColor(255, 40, 40);
+  CGauge1->setFillColor(fill);
+  showLinkState((event.raised ? u("Тревога: ") : u("Отбой тревоги: ")) + fromCp1251(event.text));
+  LinkStatusBar->panel(0)->setStyleSheet(event.raised ? QStringLiteral("color: #B00000;")
+                                                      : QString());
+}
+
+void TMainForm::alarm(const kordel::AlarmEvent& event) {
+  runOnGui([this, &event] { showAlarm(event); });
 }
 
 void TMainForm::recovered() {

@@ -99,6 +99,11 @@ class TMainForm : public QMainWindow,
   void passFailed(const std::string& reason, int retryMs) override;
   void retryFailed(const std::string& reason, int retryMs) override;
   void recovered() override;
+  void alarm(const kordel::AlarmEvent& event) override;
+  // The alarms of this window (thresholds from KORDEL_ALARM_FILL, KORDEL_ALARM_SILENCE and
+  // KORDEL_ALARM_CLOCK when set, else 80 %, 15 min, 5 min).
+  const kordel::AlarmMonitor& alarms() const { return alarms_; }
+  kordel::AlarmMonitor& alarmMonitor() { return alarms_; }
   // The sink of the current read (for the reader thread).
   kordel::RecordSink* sink() const { return sink_.get(); }
 
@@ -192,11 +197,14 @@ class TMainForm : public QMainWindow,
   void reportDataFileFailure();
   void appendListLine(const QString& line);
   void showLinkState(const QString& text);
+  // On the GUI thread: the gauge's colour and the alarm's text.
+  void showAlarm(const kordel::AlarmEvent& event);
 
   QString startDirectory_;
   std::shared_ptr<kordel::PbxLink> link_;
   std::shared_ptr<ReadATSThread> reader_;
   std::shared_ptr<kordel::RecordSink> sink_;
+  kordel::AlarmMonitor alarms_;
   bool ExitAfterRead = false;
   bool started_ = false;
   bool closing_ = false;

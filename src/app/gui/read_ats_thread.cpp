@@ -39,7 +39,9 @@ void ReadATSThread::run() {
   try {
     // One pass, or passes until Stop; a continuous read rides out a silent PBX and a port that
     // goes away. The result of a pass does not matter: a failed pass ends like an empty one.
-    kordel::Collector collector(*link, *window->sink(), *window);
+    kordel::CollectorOptions options;
+    options.alarms = &window->alarmMonitor();
+    kordel::Collector collector(*link, *window->sink(), *window, options);
     const kordel::CollectorResult end = collector.run();
     // The port failed in the middle of a read: the read ends here, and the window says so
     // instead of staying locked.

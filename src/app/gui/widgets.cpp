@@ -56,6 +56,12 @@ int TGauge::percentDone() const {
   return static_cast<int>((static_cast<long long>(progress_ - minValue_) * 100) / span);
 }
 
+void TGauge::setFillColor(const QColor& color) {
+  if (color == fillColor_) return;
+  fillColor_ = color;
+  update();
+}
+
 void TGauge::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const QRect area = rect();
@@ -64,7 +70,7 @@ void TGauge::paintEvent(QPaintEvent*) {
   if (span > 0) {
     const int filled =
         static_cast<int>((static_cast<long long>(progress_ - minValue_) * area.height()) / span);
-    painter.fillRect(QRect(0, area.height() - filled, area.width(), filled), QColor(0, 255, 0));
+    painter.fillRect(QRect(0, area.height() - filled, area.width(), filled), fillColor_);
   }
   painter.setPen(QColor(128, 128, 128));
   painter.drawRect(area.adjusted(0, 0, -1, -1));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QColor>
 #include <QIcon>
 #include <QLabel>
 #include <QString>
@@ -63,6 +64,9 @@ class TGauge : public QWidget {
   void setProgress(int progress);
   // The filled share, 0 to 100.
   int percentDone() const;
+  // The colour of the fill (lime unless an alarm says otherwise).
+  QColor fillColor() const { return fillColor_; }
+  void setFillColor(const QColor& color);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -71,6 +75,7 @@ class TGauge : public QWidget {
   int minValue_ = 0;
   int maxValue_ = 100;
   int progress_ = 0;
+  QColor fillColor_{0, 255, 0};
 };
 
 // A status bar made of sunken panels of fixed widths; the last panel takes what is left.
