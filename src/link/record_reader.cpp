@@ -213,6 +213,32 @@ int PbxLink::readRecords() {
     if (recordHandler) recordHandler(decodeRecord(reply.data(), length, decodeContext()));
   };
 
+  // The next-record request of a clean stop: it takes the record in hand, and its reply (the
+  // following record) stays in the PBX, not handed over. A byte the PBX sends unasked after it
+  // (a request a damaged byte made, which may have taken that reply too) is looked for with one
+  // more handshake; then the reply is handed over after all: stored, it cannot be lost, and a
+  // later read that finds it still in the PBX knows it from the data file.
+  auto finishOnStop = [&](int unit, ReplyBuffer& buffer) {
+    auto& handed = handedOver[static_cast<std::size_t>(unit)];
+    int got = -1;
+    bool intact = false;
+    buffer.fill(0);
+    const int result =
+        exchange(kNextRecordRequest, false, false, nullptr, 0, 0, buffer, got, &intact);
+    const bool next = result == kOk && intact && isRecordReply(buffer, got) &&
+                      !sameRecord(handed, buffer, got);
+    handed.clear();
+    if (!next) return;
+    clearStray();
+    try {
+      port->purgeInput();
+      handshake();
+    } catch (const ECommError&) {
+      return;  // the port is gone: the reply stays in the PBX for the next read
+    }
+    if (strayNoticed()) deliver(unit, buffer, got, false);
+  };
+
   ReplyBuffer reply{};
   int length = -1;
   LinkFault why = LinkFault::kNoHandshake;
@@ -246,9 +272,7 @@ int PbxLink::readRecords() {
       // hand: stored, it is taken now with one more next-record request, whose reply (the
       // following record) is not handed over and stays in the PBX.
       if (stopRequested) {
-        int ignored = -1;
-        exchange(kNextRecordRequest, false, false, nullptr, 0, 0, reply, ignored);
-        handedOver[static_cast<std::size_t>(unit)].clear();
+        finishOnStop(unit, reply);
         return kReadStopped;
       }
       if (handed >= limit) return fail(kReadFailed, LinkFault::kTooManyRecords, limit);
