@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "files/file_access.h"
 #include "files/text_codec.h"
 
 namespace kordel {
@@ -49,13 +50,17 @@ int appendLines(const std::string& fileName, const std::vector<std::string>& lin
   try {
     if (fileName.empty()) return kAppendFailed;
     const std::string path = nativePath(fileName);
-    std::FILE* file = std::fopen(path.c_str(), "ab");
+    // Only a regular file takes lines: a FIFO would hold the reader until something reads it,
+    // and a device (/dev/null) would lose the records while the PBX gives them away.
+    OpenedFile opened = openRegularFile(path, FileMode::Append);
+    if (opened.notRegular) return kAppendFailed;
+    std::FILE* file = opened.file;
     if (file == nullptr) {
       // A file that exists and reads may have been busy for a moment: one more try.
-      std::FILE* probe = std::fopen(path.c_str(), "rb");
-      if (probe == nullptr) return kAppendFailed;
-      std::fclose(probe);
-      file = std::fopen(path.c_str(), "ab");
+      const OpenedFile probe = openRegularFile(path, FileMode::Read);
+      if (probe.file == nullptr) return kAppendFailed;
+      std::fclose(probe.file);
+      file = openRegularFile(path, FileMode::Append).file;
       if (file == nullptr) return kAppendFailed;
     }
     long sizeBefore = -1;

@@ -15,9 +15,10 @@ inline constexpr int kAppendFailed = -2;   // the file could not be opened or wr
 inline constexpr int kAppendError = -1;    // an exception escaped
 
 // Appends each line followed by CR LF to `fileName` (Windows-1251 path), creating the file.
-// When the first open fails and the file exists and is readable, it tries once more. A line that
-// could not be written completely (disk full, I/O error) makes the result kAppendFailed, and the
-// file is cut back to its size before the call, so no piece of a line stays behind.
+// When the first open fails and the file exists and is readable, it tries once more. A FIFO or
+// device of that name is refused (kAppendFailed) without waiting. A line that could not be
+// written completely (disk full, I/O error) makes the result kAppendFailed, and the file is cut
+// back to its size before the call, so no piece of a line stays behind.
 int appendLines(const std::string& fileName, const std::vector<std::string>& lines);
 
 // A Windows-1251 path as the file system takes it (UTF-8 on POSIX), and back. A path holding a
