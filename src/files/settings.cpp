@@ -109,7 +109,7 @@ int loadPortConfigOnce(Settings& settings, bool mayRepair) {
   if (notRegular) {
     // A FIFO or a device has no length of 30 bytes either: it is replaced like a damaged file.
     settings.warnings.push_back(ru("Файл конфигурации \"") + quoteForMessage(path) +
-                                ru("\" не является обычным файлом (канал или устройство) и "
+                                ru("\" не является обычным файлом (папка, канал или устройство) и "
                                    "заменен файлом по умолчанию."));
     if (!mayRepair || !removeFile(path)) return kConfigException;
     return loadPortConfigOnce(settings, false);
@@ -178,9 +178,9 @@ int loadOutputConfig(Settings& settings) {
     if (read.status != FileContents::Ok) {
       // A FIFO, a device or a huge file is taken as a file that cannot be read, and said so.
       if (read.status == FileContents::NotRegular) {
-        settings.warnings.push_back(ru("Файл конфигурации \"") + quoteForMessage(path) +
-                                    ru("\" не является обычным файлом (канал или устройство) "
-                                       "и не прочитан."));
+        settings.warnings.push_back(
+            ru("Файл конфигурации \"") + quoteForMessage(path) +
+            ru("\" не является обычным файлом (папка, канал или устройство) и не прочитан."));
       } else if (read.status == FileContents::TooLarge) {
         settings.warnings.push_back(ru("Файл конфигурации \"") + quoteForMessage(path) +
                                     ru("\" больше 64 КБ и не прочитан."));

@@ -171,8 +171,9 @@ LoadResult ReportBook::load(const std::string& path) {
                        std::to_string(result.errorNumber);
       break;
     case FileContents::NotRegular:
-      result.message = ru("Файл \"") + name +
-                       ru("\" не является обычным файлом (канал или устройство) и не загружен.");
+      result.message =
+          ru("Файл \"") + name +
+          ru("\" не является обычным файлом (папка, канал или устройство) и не загружен.");
       break;
     case FileContents::TooLarge:
       result.errorNumber = EFBIG;
