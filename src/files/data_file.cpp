@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include "files/file_access.h"
 #include "files/text_codec.h"
 
 namespace kordel {
@@ -58,14 +59,18 @@ int writeLines(const std::string& fileName, const std::vector<std::string>& line
   sizeBefore = -1;
   if (fileName.empty()) return kAppendFailed;
   path = nativePath(fileName);
-  // Read and append: the last bytes are looked at, every write goes to the end.
-  file = std::fopen(path.c_str(), "a+b");
+  // Only a regular file takes lines: a FIFO would hold the reader until something reads it,
+  // and a device (/dev/null) would lose the records while the PBX gives them away. Read and
+  // append: the last bytes are looked at, every write goes to the end.
+  OpenedFile opened = openRegularFile(path, FileMode::AppendRead);
+  if (opened.notRegular) return kAppendFailed;
+  file = opened.file;
   if (file == nullptr) {
     // A file that exists and reads may have been busy for a moment: one more try.
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (probe == nullptr) return kAppendFailed;
-    std::fclose(probe);
-    file = std::fopen(path.c_str(), "a+b");
+    const OpenedFile probe = openRegularFile(path, FileMode::Read);
+    if (probe.file == nullptr) return kAppendFailed;
+    std::fclose(probe.file);
+    file = openRegularFile(path, FileMode::AppendRead).file;
     if (file == nullptr) return kAppendFailed;
   }
   if (std::fseek(file, 0, SEEK_END) == 0) sizeBefore = std::ftell(file);
@@ -176,7 +181,7 @@ void DurableAppender::run() {
 }
 
 std::string lastCallLine(const std::string& fileName) {
-  std::FILE* file = std::fopen(nativePath(fileName).c_str(), "rb");
+  std::FILE* file = openRegularFile(nativePath(fileName), FileMode::Read).file;
   if (file == nullptr) return std::string();
   std::string tail;
   long from = 0;

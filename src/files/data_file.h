@@ -20,11 +20,12 @@ inline constexpr int kAppendFailed = -2;  // the file could not be opened or wri
 inline constexpr int kAppendError = -1;   // an exception escaped
 
 // Appends each line followed by CR LF to `fileName` (Windows-1251 path), creating the file.
-// When the first open fails and the file exists and is readable, it tries once more. A line that
-// could not be written completely (disk full, I/O error) makes the result kAppendFailed, and the
-// file is cut back to its size before the call, so no piece of a line stays behind. A file whose
-// last line has no line end (torn by a power cut or a killed writer) gets its CR LF first, so
-// the new lines start lines of their own; the bytes already there are not touched.
+// When the first open fails and the file exists and is readable, it tries once more. A FIFO or
+// device of that name is refused (kAppendFailed) without waiting. A line that could not be
+// written completely (disk full, I/O error) makes the result kAppendFailed, and the file is cut
+// back to its size before the call, so no piece of a line stays behind. A file whose last line
+// has no line end (torn by a power cut or a killed writer) gets its CR LF first, so the new
+// lines start lines of their own; the bytes already there are not touched.
 int appendLines(const std::string& fileName, const std::vector<std::string>& lines);
 
 // Appends like appendLines and makes the lines durable (fsync) on a thread of its own, so that

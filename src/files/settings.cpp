@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "files/data_file.h"
+#include "files/file_access.h"
+#include "files/text_codec.h"
 
 namespace kordel {
 namespace {
@@ -21,8 +23,12 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-File openFile(const std::string& cp1251Path, const char* mode) {
-  return File(std::fopen(nativePath(cp1251Path).c_str(), mode));
+// Opens a configuration file, which must be a regular file; `notRegular` (when given) tells a
+// FIFO or device, which is not opened, apart from a file that cannot be opened.
+File openFile(const std::string& cp1251Path, FileMode mode, bool* notRegular = nullptr) {
+  const OpenedFile opened = openRegularFile(nativePath(cp1251Path), mode);
+  if (notRegular != nullptr) *notRegular = opened.notRegular;
+  return File(opened.file);
 }
 
 bool removeFile(const std::string& cp1251Path) {
@@ -37,12 +43,13 @@ long fileSize(std::FILE* f) {
 }
 
 // Creates (truncating) a file; when that fails, deletes any file of that name and creates it
-// once more.
+// once more. A FIFO or device of that name is left alone.
 File createFile(const std::string& path) {
-  File f = openFile(path, "w+b");
-  if (!f) {
+  bool notRegular = false;
+  File f = openFile(path, FileMode::WriteRead, &notRegular);
+  if (!f && !notRegular) {
     removeFile(path);
-    f = openFile(path, "w+b");
+    f = openFile(path, FileMode::WriteRead);
   }
   return f;
 }
@@ -92,11 +99,20 @@ std::string tail(const std::string& line, std::size_t from) {
 int loadPortConfigOnce(Settings& settings, bool mayRepair) {
   settings.portName = "COM";
   const std::string path = settings.portConfigPath();
-  File f = openFile(path, "r+b");
-  if (!f) {
+  bool notRegular = false;
+  File f = openFile(path, FileMode::ReadWrite, &notRegular);
+  if (!f && !notRegular) {
     // A file that exists but may not be written (read-only) is still read: replacing it with
     // defaults would throw away the user's port and start a first run.
-    f = openFile(path, "rb");
+    f = openFile(path, FileMode::Read, &notRegular);
+  }
+  if (notRegular) {
+    // A FIFO or a device has no length of 30 bytes either: it is replaced like a damaged file.
+    settings.warnings.push_back(ru("Файл конфигурации \"") + quoteForMessage(path) +
+                                ru("\" не является обычным файлом (папка, канал или устройство) и "
+                                   "заменен файлом по умолчанию."));
+    if (!mayRepair || !removeFile(path)) return kConfigException;
+    return loadPortConfigOnce(settings, false);
   }
   if (!f) {
     f = createFile(path);
@@ -156,23 +172,45 @@ std::string Settings::outputConfigPath() const {
 int loadOutputConfig(Settings& settings) {
   try {
     const std::string path = settings.outputConfigPath();
-    File f = openFile(path, "rb");
-    if (!f) {
+    std::string text;
+    const FileContents read = readRegularFile(nativePath(path), kMaxOutputConfigBytes, text);
+    if (read.status == FileContents::ReadFailed) return kConfigException;
+    if (read.status != FileContents::Ok) {
+      // A FIFO, a device or a huge file is taken as a file that cannot be read, and said so.
+      if (read.status == FileContents::NotRegular) {
+        settings.warnings.push_back(
+            ru("Файл конфигурации \"") + quoteForMessage(path) +
+            ru("\" не является обычным файлом (папка, канал или устройство) и не прочитан."));
+      } else if (read.status == FileContents::TooLarge) {
+        settings.warnings.push_back(ru("Файл конфигурации \"") + quoteForMessage(path) +
+                                    ru("\" больше 64 КБ и не прочитан."));
+      }
       settings.dataFileName.clear();
       return kConfigMissing;
     }
-    std::string text;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) text.append(buffer, n);
-    if (std::ferror(f.get())) return kConfigException;
+    // An editor that saves in UTF-8 may put a byte-order mark first; the keys are read at
+    // fixed offsets from the start of their line, so it would shift the first one.
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (std::string_view(text).starts_with(kByteOrderMark)) text.erase(0, kByteOrderMark.size());
     static constexpr std::string_view kData = "TARIF_FNAME=";
     static constexpr std::string_view kLog = "REALTIME_FNAME=";
     static constexpr std::string_view kAuto = "AUTO=";
-    for (const std::string& line : splitLines(text)) {
-      if (line.find(kData) != std::string::npos) settings.dataFileName = tail(line, kData.size());
-      if (line.find(kLog) != std::string::npos) settings.realTimeLogName = tail(line, kLog.size());
-      if (line.find(kAuto) != std::string::npos) {
+    const std::vector<std::string> lines = splitLines(text);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::string& line = lines[i];
+      const bool data = line.find(kData) != std::string::npos;
+      const bool log = line.find(kLog) != std::string::npos;
+      const bool autostart = line.find(kAuto) != std::string::npos;
+      if (!line.empty() && !data && !log && !autostart) {
+        settings.warnings.push_back(ru("Строка ") + std::to_string(i + 1) + ru(" файла ") +
+                                    kOutputConfigName +
+                                    ru(" не содержит ни TARIF_FNAME=, ни REALTIME_FNAME=, ни "
+                                       "AUTO= и пропущена: \"") +
+                                    quoteForMessage(line) + "\"");
+      }
+      if (data) settings.dataFileName = tail(line, kData.size());
+      if (log) settings.realTimeLogName = tail(line, kLog.size());
+      if (autostart) {
         settings.autostartMode = kAutostartOff;
         const std::string value = tail(line, kAuto.size());
         if (value == "AUTOSTART_UNINTERRUPT") settings.autostartMode = kAutostartContinuous;
@@ -197,8 +235,9 @@ int savePortConfig(Settings& settings, const std::string& portName, bool titleEn
   try {
     const std::string path = settings.portConfigPath();
     bool created = false;
-    File f = openFile(path, "r+b");
-    if (!f) {
+    bool notRegular = false;
+    File f = openFile(path, FileMode::ReadWrite, &notRegular);
+    if (!f && !notRegular) {
       f = createFile(path);
       created = true;
     }
@@ -223,12 +262,14 @@ int saveOutputConfig(const Settings& settings, const std::string& dataFileName,
                      const std::string& realTimeLogName) {
   try {
     const std::string path = settings.outputConfigPath();
-    File f = openFile(path, "wb");
+    bool notRegular = false;
+    File f = openFile(path, FileMode::Write, &notRegular);
     if (!f) {
-      File probe = openFile(path, "r+b");
+      if (notRegular) return kConfigNotWritten;  // a FIFO would hold the program, a device lose it
+      File probe = openFile(path, FileMode::ReadWrite);
       if (!probe) return kConfigNotWritten;
       probe.reset();
-      f = openFile(path, "wb");
+      f = openFile(path, FileMode::Write);
       if (!f) return kConfigNotWritten;
     }
     std::string text = "TARIF_FNAME=" + dataFileName + "\r\n" + "REALTIME_FNAME=" +

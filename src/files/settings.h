@@ -8,13 +8,17 @@
 // May use: the standard library and the text codec.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace kordel {
 
 inline constexpr const char* kPortConfigName = "Kordel.cfg";
 inline constexpr const char* kOutputConfigName = "KordelOut.cfg";
 inline constexpr int kPortConfigSize = 30;
+// "KordelOut.cfg" holds three short lines; a larger file is not read.
+inline constexpr std::size_t kMaxOutputConfigBytes = std::size_t{64} << 10;
 
 // autostartMode values.
 inline constexpr int kAutostartOff = 0;          // an AUTO= line with another value
@@ -37,6 +41,11 @@ struct Settings {
   std::string startDirectory;   // the current directory when the settings were made; "." when
                                 // its name cannot be written in Windows-1251
   bool firstRun = false;
+  // What the loads found wrong with the configuration files, for the user (Windows-1251, one
+  // message each): a file that is not a regular file or is too large, a line of
+  // "KordelOut.cfg" that holds no key. The command-line tool prints them; nothing else uses
+  // them.
+  std::vector<std::string> warnings;
 
   // Defaults, with startDirectory = the current directory.
   Settings();
@@ -50,16 +59,21 @@ struct Settings {
 // current directory it is then ".", for any other the nearest Windows-1251 spelling.
 std::string startDirectoryName(const std::string& nativeDirectory);
 
-// Reads "KordelOut.cfg". Returns kConfigOk, or kConfigMissing (dataFileName emptied).
+// Reads "KordelOut.cfg" (a leading UTF-8 byte-order mark is skipped). Returns kConfigOk, or
+// kConfigMissing (dataFileName emptied) when the file cannot be opened, is not a regular file
+// or is larger than kMaxOutputConfigBytes (the last two with a warning); a line that holds
+// none of the keys adds a warning.
 int loadOutputConfig(Settings& settings);
 // Reads "Kordel.cfg", creating it with defaults (and setting firstRun) when it is missing or
-// not 30 bytes long. Returns kConfigOk or kConfigException.
+// not 30 bytes long; a FIFO or device of that name is replaced the same way, with a warning.
+// Returns kConfigOk or kConfigException.
 int loadPortConfig(Settings& settings);
 // Stores the port and title option in settings and "Kordel.cfg". Returns kConfigOk,
-// kConfigException (e.g. the 4th character of the name is not a digit), or kConfigNotWritten.
+// kConfigException (e.g. the 4th character of the name is not a digit), or kConfigNotWritten
+// (also when "Kordel.cfg" is a FIFO or device, which is left alone).
 int savePortConfig(Settings& settings, const std::string& portName, bool titleEnabled);
 // Rewrites "KordelOut.cfg" from the two names and settings.autostartMode; does not change the
-// names in settings. Returns kConfigOk or kConfigNotWritten.
+// names in settings. Returns kConfigOk or kConfigNotWritten (also for a FIFO or device).
 int saveOutputConfig(const Settings& settings, const std::string& dataFileName,
                      const std::string& realTimeLogName);
 

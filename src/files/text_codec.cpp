@@ -106,4 +106,24 @@ std::string utf8ToCp1251(std::string_view text) {
   return out;
 }
 
+std::string quoteForMessage(std::string_view text, std::size_t limit) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const bool cut = text.size() > limit;
+  if (cut) text = text.substr(0, limit);
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  if (cut) out += "...";
+  return out;
+}
+
 }  // namespace kordel

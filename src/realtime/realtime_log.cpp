@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "files/data_file.h"
+#include "files/file_access.h"
 #include "files/regional_format.h"
 #include "files/text_codec.h"
 
@@ -67,8 +68,11 @@ std::string logRecord(const std::array<std::string, kMaxStateLines>& lines, unsi
 
 int appendLogRecord(const std::string& fileName, const std::string& record) {
   const std::string path = nativePath(fileName);
-  // Binary mode: the record already carries its CR LF line ends on every platform.
-  std::FILE* file = std::fopen(path.c_str(), "ab");
+  // Binary mode: the record already carries its CR LF line ends on every platform. A FIFO or a
+  // device is refused without waiting, and nothing is created in its place.
+  const OpenedFile opened = openRegularFile(path, FileMode::Append);
+  if (opened.notRegular) return kAppendFailed;
+  std::FILE* file = opened.file;
   if (file == nullptr) {
     // This record is lost; a missing file is created empty so that a later record can go in.
     if (!fileExists(path)) {

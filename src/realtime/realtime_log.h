@@ -48,7 +48,8 @@ std::string logRecord(const std::array<std::string, kMaxStateLines>& lines, unsi
 // Appends `record` to the file `fileName` (a Windows-1251 path), then flushes and closes it.
 // Returns kAppendOk (from files/data_file.h) when the record was written; kAppendFailed when
 // the file could not be opened for appending (the record is lost; the file is then created
-// when it does not exist, without content, so that a later record can be written);
+// when it does not exist, without content, so that a later record can be written; a FIFO or
+// device of that name is refused without waiting);
 // kAppendError when writing or closing failed (part of the record may be in the file).
 int appendLogRecord(const std::string& fileName, const std::string& record);
 

@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "files/data_file.h"
+#include "files/file_access.h"
 #include "files/regional_format.h"
 #include "files/text_codec.h"
 
@@ -67,7 +68,8 @@ void sortBySeconds(TStrList_rep<T>& list, Field field) {
 }
 
 std::string notANumberMessage(const std::string& text) {
-  return ru("Сортировка не выполнена: \"") + text + ru("\" не является целым числом.");
+  return ru("Сортировка не выполнена: \"") + quoteForMessage(text) +
+         ru("\" не является целым числом.");
 }
 
 template <typename Traffic>
@@ -154,69 +156,37 @@ ReportBook::ReportBook() {
 
 LoadResult ReportBook::load(const std::string& path) {
   LoadResult result;
-  const std::string native = nativePath(path);
-  std::FILE* file = std::fopen(native.c_str(), "rb");
-  if (file == nullptr) {
-    result.code = kLoadFileFailed;
-    result.errorNumber = errno;
-    result.message = ru("Не удалось открыть файл \"") + path + ru("\". errno = ") +
-                     std::to_string(result.errorNumber);
-    return result;
-  }
+  // The whole file is held in memory: a file far larger than any data file (a wrong choice, a
+  // damaged disk, a growing file) is refused before it can exhaust the memory, and a FIFO or
+  // device (which may never end, or never open) is refused at once.
   std::string bytes;
-  std::vector<char> buffer(1 << 16);
-  bool readFailed = false;
-  bool tooLarge = false;
-  try {
-    for (bool first = true;; first = false) {
-      const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
-      // The whole file is held in memory: a file far larger than any data file (a wrong
-      // choice, a damaged disk, a device) is refused before it can exhaust the memory.
-      if (bytes.size() + n > kMaxDataFileBytes) {
-        tooLarge = true;
-        break;
-      }
-      bytes.append(buffer.data(), n);
-      if (n < buffer.size()) {
-        if (std::ferror(file)) {
-          readFailed = true;
-          result.errorNumber = errno;
-        }
-        break;
-      }
-      if (first && std::fseek(file, 0, SEEK_END) == 0) {
-        // The first block read, so this is a readable file: make room for the rest at once.
-        const long size = std::ftell(file);
-        if (size > 0 && static_cast<unsigned long>(size) > kMaxDataFileBytes) {
-          tooLarge = true;
-          break;
-        }
-        if (size > 0) bytes.reserve(static_cast<std::size_t>(size));
-        if (std::fseek(file, static_cast<long>(n), SEEK_SET) != 0) {
-          readFailed = true;
-          result.errorNumber = errno;
-          break;
-        }
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    readFailed = true;
-    result.errorNumber = ENOMEM;
+  const FileContents read = readRegularFile(nativePath(path), kMaxDataFileBytes, bytes);
+  const std::string name = quoteForMessage(path);
+  switch (read.status) {
+    case FileContents::Ok:
+      return loadBytes(std::move(bytes));
+    case FileContents::NotOpened:
+      result.errorNumber = read.error;
+      result.message = ru("Не удалось открыть файл \"") + name + ru("\". errno = ") +
+                       std::to_string(result.errorNumber);
+      break;
+    case FileContents::NotRegular:
+      result.message =
+          ru("Файл \"") + name +
+          ru("\" не является обычным файлом (папка, канал или устройство) и не загружен.");
+      break;
+    case FileContents::TooLarge:
+      result.errorNumber = EFBIG;
+      result.message = ru("Файл \"") + name + ru("\" слишком велик (больше 1 ГБ) и не загружен.");
+      break;
+    case FileContents::ReadFailed:
+      result.errorNumber = read.error;
+      result.message = ru("Не удалось прочитать файл \"") + name + ru("\". errno = ") +
+                       std::to_string(result.errorNumber);
+      break;
   }
-  std::fclose(file);
-  if (tooLarge) {
-    result.code = kLoadFileFailed;
-    result.errorNumber = EFBIG;
-    result.message = ru("Файл \"") + path + ru("\" слишком велик (больше 1 ГБ) и не загружен.");
-    return result;
-  }
-  if (readFailed) {
-    result.code = kLoadFileFailed;
-    result.message = ru("Не удалось прочитать файл \"") + path + ru("\". errno = ") +
-                     std::to_string(result.errorNumber);
-    return result;
-  }
-  return loadBytes(std::move(bytes));
+  result.code = kLoadFileFailed;
+  return result;
 }
 
 LoadResult ReportBook::loadBytes(std::string bytes) {
@@ -258,7 +228,8 @@ LoadResult ReportBook::loadBytes(std::string bytes) {
       result.lineNumber = lineNumberAt(bytes, begins[i]);
       result.lineText.assign(line);
       result.message = ru("Файл не загружен: строка ") + std::to_string(result.lineNumber) +
-                       ru(" не преобразуется (") + error + "):\n" + result.lineText;
+                       ru(" не преобразуется (") + error + "):\n" +
+                       quoteForMessage(result.lineText);
       return result;
     }
     calls.add(std::move(call));
@@ -518,27 +489,39 @@ int saveLinesToFile(int& lastErrno, const std::vector<std::string>& lines,
                     const std::string& fileName) {
   try {
     const std::string native = nativePath(fileName);
-    std::FILE* file = std::fopen(native.c_str(), "wb");
-    if (file == nullptr) {
+    // Only a regular file is written: a FIFO would hold the window until something reads it,
+    // and a device is no report.
+    OpenedFile out = openRegularFile(native, FileMode::Write);
+    if (out.file == nullptr && !out.notRegular) {
+      const int writeError = out.error;
       // A file that exists and reads may have been busy for a moment: one more try.
-      std::FILE* probe = std::fopen(native.c_str(), "rb");
-      if (probe == nullptr) {
-        lastErrno = errno;
+      const OpenedFile probe = openRegularFile(native, FileMode::Read);
+      if (probe.notRegular) {
+        // A folder: it exists, and cannot be written.
+        lastErrno = writeError;
+        return kSaveNotWritten;
+      }
+      if (probe.file == nullptr) {
+        lastErrno = probe.error;
         return kSaveNotOpened;
       }
-      if (std::fclose(probe) != 0) {
+      if (std::fclose(probe.file) != 0) {
         lastErrno = errno;
         return kSaveNotClosed;
       }
-      file = std::fopen(native.c_str(), "wb");
-      if (file == nullptr) {
+      out = openRegularFile(native, FileMode::Write);
+      if (out.file == nullptr && !out.notRegular) {
         // Read-only or otherwise unwritable: the report was not saved, and the user hears so.
-        lastErrno = errno;
+        lastErrno = out.error;
         return kSaveNotWritten;
       }
     }
+    if (out.notRegular) {
+      lastErrno = 0;
+      return kSaveNotRegular;
+    }
     int error = 0;
-    if (!writeLines(file, lines, error)) {
+    if (!writeLines(out.file, lines, error)) {
       lastErrno = error;
       return kSaveNotWritten;
     }
@@ -547,6 +530,11 @@ int saveLinesToFile(int& lastErrno, const std::vector<std::string>& lines,
     lastErrno = errno;
     return kSaveException;
   }
+}
+
+std::string reportOverDataFileMessage(const std::string& fileName) {
+  return ru("Отчет не записан: \"") + quoteForMessage(fileName) +
+         ru("\" - это файл данных, из которого он построен.");
 }
 
 std::string saveErrorMessage(int code, int lastErrno) {
@@ -560,6 +548,8 @@ std::string saveErrorMessage(int code, int lastErrno) {
       return ru("Не создать или не открыть файл. errno = ") + number;
     case kSaveNotClosed:
       return ru("Не закрыть файл. errno = ") + number;
+    case kSaveNotRegular:
+      return ru("Это не обычный файл (канал или устройство). Файл не записан.");
     default:
       return ru("Не удалось записать файл. errno = ") + number;
   }

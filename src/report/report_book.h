@@ -28,10 +28,11 @@ inline constexpr int kLoadLineFailed = -5;  // a call-record line does not conve
 
 struct LoadResult {
   int code = kLoadOk;
-  int errorNumber = 0;         // errno of a failed open or read
+  int errorNumber = 0;         // errno of a failed open or read (0: not a regular file)
   std::size_t lineNumber = 0;  // 1-based line of the file that did not convert
   std::string lineText;        // that line
-  std::string message;         // for the user, Windows-1251 (empty on success)
+  std::string message;         // for the user, Windows-1251 (empty on success); the file name
+                               // and the line in it are shown cut short and escaped
   bool ok() const { return code == kLoadOk; }
 };
 
@@ -139,13 +140,17 @@ inline constexpr int kSaveException = -1;   // an exception escaped the writer
 inline constexpr int kSaveNotOpened = -2;   // neither opened for writing nor for reading
 inline constexpr int kSaveNotClosed = -3;   // the test open succeeded, closing it failed
 inline constexpr int kSaveNotWritten = -4;  // the file exists but could not be written whole
+inline constexpr int kSaveNotRegular = -5;  // a FIFO, socket or device: refused, nothing written
 
 // Writes every line followed by CR LF to `fileName` (Windows-1251 path), creating or
 // truncating it. Returns one of the codes above; for every failure `lastErrno` receives the
-// C runtime's error number.
+// C runtime's error number (0 for kSaveNotRegular, which is refused before any open).
 int saveLinesToFile(int& lastErrno, const std::vector<std::string>& lines,
                     const std::string& fileName);
 // The message for a failed save, e.g. "Не создать или не открыть файл. errno = 2".
 std::string saveErrorMessage(int code, int lastErrno);
+// The message for a report refused because its file is the data file it is built from
+// (sameFile): writing it would replace the calls with the report.
+std::string reportOverDataFileMessage(const std::string& fileName);
 
 }  // namespace kordel::report

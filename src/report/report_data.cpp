@@ -46,12 +46,7 @@ bool pieceToInt(std::string_view line, std::size_t begin, std::size_t length, in
   return true;
 }
 
-std::string quoted(std::string_view text) {
-  std::string out = "\"";
-  out.append(text);
-  out += '"';
-  return out;
-}
+std::string quoted(std::string_view text) { return "\"" + quoteForMessage(text) + "\""; }
 
 }  // namespace
 

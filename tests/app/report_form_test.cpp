@@ -211,6 +211,34 @@ TEST_F(ReportFormTest, LineThatDoesNotConvertLeavesThePreviousFileShown) {
   EXPECT_EQ(column("ALGrid", 0), QStringList({"123", "124", "125"}));
 }
 
+TEST_F(ReportFormTest, NoSaveCommandWritesOverTheLoadedDataFile) {
+  load("data.txt");
+  const std::string before = slurp(path("data.txt"));
+  std::filesystem::create_symlink(path("data.txt"), dir_ / "link.txt");
+  std::filesystem::create_hard_link(path("data.txt"), dir_ / "hard.txt");
+  for (const char* command : {"N2", "N12", "N13"}) {
+    for (const char* name : {"data.txt", "link.txt", "hard.txt"}) {
+      SCOPED_TRACE(std::string(command) + " onto " + name);
+      dialogs_.messages.clear();
+      dialogs_.questions.clear();
+      dialogs_.files.push_back(qpath(name));
+      dialogs_.answers.assign({MessageAnswer::Ok});  // were it asked, the file would go
+      action(command)->trigger();
+      EXPECT_TRUE(dialogs_.questions.empty()) << "refused before the overwrite question";
+      ASSERT_EQ(dialogs_.messages.size(), 1u);
+      EXPECT_EQ(dialogs_.messages[0].first,
+                u("Отчет не записан: \"") + qpath(name) +
+                    u("\" - это файл данных, из которого он построен."));
+      EXPECT_EQ(dialogs_.messages[0].second, u("Ошибка!"));
+      EXPECT_EQ(slurp(path("data.txt")), before);
+    }
+  }
+  // Any other file is saved as before.
+  dialogs_.files.push_back(qpath("report.txt"));
+  action("N12")->trigger();
+  EXPECT_FALSE(slurp(path("report.txt")).empty());
+}
+
 TEST_F(ReportFormTest, ResizeSetsGroupHeightsAndColumnWidths) {
   form_.resize(700, 600);
   QApplication::processEvents();

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -20,6 +22,7 @@
 #include "files/call_record_line.h"
 #include "files/data_file.h"
 #include "files/settings.h"
+#include "files/text_codec.h"
 #include "realtime/realtime_log.h"
 #include "report/report_book.h"
 #include "support/call_records.h"
@@ -132,17 +135,21 @@ TEST(BadOutputConfig, NulBytesHugeLinesAndNoLineEnds) {
   EXPECT_EQ(result, kConfigOk);
   EXPECT_EQ(s.dataFileName, std::string("a\0b.txt", 7));
 
-  const std::string huge(1 << 20, 'n');
+  // A 60 KB name is read (the file stays under 64 KB), and cannot be opened.
+  const std::string huge(60000, 'n');
   s = loadOutput(dir, "TARIF_FNAME=" + huge + "\r\nAUTO=AUTOSTART_1\r\n", &result);
   EXPECT_EQ(result, kConfigOk);
   EXPECT_EQ(s.dataFileName.size(), huge.size());
   EXPECT_EQ(s.autostartMode, kAutostartReadOnce);
   EXPECT_EQ(appendLines(s.dataFileName, {"x"}), kAppendFailed) << "a name too long to open";
 
-  s = loadOutput(dir, std::string(1 << 20, 'x'), &result);  // 1 MB, no line end, no key
-  EXPECT_EQ(result, kConfigOk);
+  // A file over 64 KB (here 1 MB, no line end) is not read at all: the defaults stay.
+  s = loadOutput(dir, "AUTO=AUTOSTART_1\r\n" + std::string(1 << 20, 'x'), &result);
+  EXPECT_EQ(result, kConfigMissing);
   EXPECT_EQ(s.dataFileName, "");
   EXPECT_EQ(s.autostartMode, kAutostartNone);
+  ASSERT_EQ(s.warnings.size(), 1u);
+  EXPECT_NE(s.warnings[0].find(ru("больше 64 КБ")), std::string::npos);
 
   // Everything on one line: the first key takes the rest of the line.
   s = loadOutput(dir, "TARIF_FNAME=a.txtREALTIME_FNAME=b.logAUTO=AUTOSTART_1", &result);
@@ -214,6 +221,32 @@ TEST(BadDataFile, CrOnlyLineEndsAndMegabyteLines) {
   EXPECT_TRUE(longNumber.ok() || longNumber.code == report::kLoadLineFailed);
 }
 
+// Hostile text from a data file reaches the user only cut short and escaped: no terminal
+// control, and a message of a few hundred bytes whatever the file holds.
+TEST(BadDataFile, MessagesQuoteTheFileCutShortAndEscaped) {
+  const std::string hostile = "\x1B]0;owned\x07\x1B[2J";
+  std::string badLine = sampleLine(201, "8495100");
+  badLine.replace(2, 1, hostile);  // a separator column, which is not examined
+  badLine.replace(11, 2, "25");    // hour 25: the line does not convert
+  badLine += std::string(1 << 20, '5');
+  std::string oddNumber = sampleLine(202, "123");
+  const std::size_t open = oddNumber.find('(');
+  oddNumber.replace(open + 1, oddNumber.find(')') - open - 1, hostile + std::string(1000, '7'));
+
+  report::ReportBook book;
+  const std::string loadMessage = book.loadBytes(badLine + "\r\n").message;
+  const std::string openMessage =
+      book.load("/nonexistent/" + hostile + std::string(5000, 'n')).message;
+  ASSERT_TRUE(book.loadBytes(oddNumber + "\r\n" + sampleLine(203, "5") + "\r\n").ok());
+  const std::string sortMessage = book.sortLines(report::LineSortKey::Programmed).message;
+  for (const std::string& message : {loadMessage, openMessage, sortMessage}) {
+    EXPECT_LT(message.size(), 1000u);
+    EXPECT_EQ(message.find('\x1B'), std::string::npos) << cp1251ToUtf8(message);
+    EXPECT_EQ(message.find('\x07'), std::string::npos);
+    EXPECT_NE(message.find("\\x1B"), std::string::npos) << cp1251ToUtf8(message);
+  }
+}
+
 long rssKb(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string key;
@@ -228,9 +261,35 @@ long rssKb(pid_t pid) {
   return -1;
 }
 
+// Runs `job` in a child process watched from here, so that a job that holds more than
+// `limitKb` of memory or takes longer than `seconds` is stopped instead of taking the machine
+// or the test run with it. Returns the child's exit status (0 when `job` returned true), or -1
+// when it had to be stopped; `peakKb` gets the largest resident size seen.
+int runWatched(const std::function<bool()>& job, long limitKb, int seconds, long* peakKb) {
+  const pid_t child = ::fork();
+  if (child < 0) return -2;
+  if (child == 0) ::_exit(job() ? 0 : 1);
+  long peak = 0;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (::waitpid(child, &status, WNOHANG) == 0) {
+    const long rss = rssKb(child);
+    peak = std::max(peak, rss);
+    if (rss > limitKb || std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      *peakKb = peak;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  *peakKb = peak;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
+}
+
 // A 2 GB file of zeros (sparse: it takes no disk). The loader refuses files over 1 GiB with a
-// message instead of holding them whole in memory. It runs in a child process watched from
-// here, so that a loader that does read it all is stopped at 1 GiB, not when memory runs out.
+// message instead of holding them whole in memory; a loader that does read it all is stopped
+// at 1 GiB, not when memory runs out.
 TEST(BadDataFile, TwoGigabyteSparseFileDoesNotExhaustMemory) {
   TempDir dir;
   const std::string path = dir.file("huge.txt");
@@ -240,34 +299,83 @@ TEST(BadDataFile, TwoGigabyteSparseFileDoesNotExhaustMemory) {
     ASSERT_EQ(::ftruncate(fd, 2LL << 30), 0);
     ::close(fd);
   }
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    report::ReportBook book;
-    const report::LoadResult r = book.load(path);
-    // 0: refused as too large, with a message.
-    ::_exit(!r.ok() && r.code == report::kLoadFileFailed && !r.message.empty() ? 0 : 1);
-  }
-  constexpr long kLimitKb = 1L << 20;  // 1 GiB
   long peak = 0;
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  bool stopped = false;
-  while (::waitpid(child, &status, WNOHANG) == 0) {
-    const long rss = rssKb(child);
-    peak = std::max(peak, rss);
-    if (rss > kLimitKb || std::chrono::steady_clock::now() > deadline) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &status, 0);
-      stopped = true;
-      break;
+  const int status = runWatched(
+      [&] {
+        report::ReportBook book;
+        const report::LoadResult r = book.load(path);
+        return !r.ok() && r.code == report::kLoadFileFailed && !r.message.empty();
+      },
+      1L << 20, 120, &peak);
+  EXPECT_NE(status, -1) << "the loader held " << peak / 1024 << " MB of a 2 GB file";
+  EXPECT_EQ(status, 0) << "a 2 GB file is refused with a message";
+}
+
+// A FIFO nobody writes to or reads from, and a link to /dev/zero, where the program expects a
+// file: every open of it must come back at once with its failure (a FIFO would block the open
+// for ever, /dev/zero never ends). Each case runs in a watched child (5 s, 512 MB).
+TEST(SpecialFiles, AreRefusedWithoutWaiting) {
+  TempDir dir;
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  const std::string zero = dir.file("zero");
+  std::filesystem::create_symlink("/dev/zero", zero);
+  // A start directory whose configuration file `name` is a FIFO or a link to `target`.
+  int dirs = 0;
+  auto startDirectory = [&](const char* name, const std::string& target) {
+    const std::filesystem::path sub = dir.path() / ("start" + std::to_string(++dirs));
+    std::filesystem::create_directory(sub);
+    if (target == fifo) {
+      EXPECT_EQ(::mkfifo((sub / name).c_str(), 0666), 0);
+    } else {
+      std::filesystem::create_symlink(target, sub / name);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  EXPECT_FALSE(stopped) << "the loader held " << peak / 1024 << " MB of a 2 GB file";
-  if (!stopped) {
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "a 2 GB file is refused with a message";
+    Settings s;
+    s.startDirectory = sub.string();
+    return s;
+  };
+  Settings outputFifo = startDirectory(kOutputConfigName, fifo);
+  Settings outputZero = startDirectory(kOutputConfigName, zero);
+  Settings outputSaved = startDirectory(kOutputConfigName, fifo);
+  Settings portFifo = startDirectory(kPortConfigName, fifo);
+  const std::string record = "line\r\n\r\n";
+  const struct {
+    const char* name;
+    std::function<bool()> job;
+  } cases[] = {
+      {"KordelOut.cfg is a FIFO",
+       [&] {
+         return loadOutputConfig(outputFifo) == kConfigMissing && outputFifo.warnings.size() == 1;
+       }},
+      {"KordelOut.cfg links to /dev/zero",
+       [&] {
+         return loadOutputConfig(outputZero) == kConfigMissing && outputZero.warnings.size() == 1;
+       }},
+      {"KordelOut.cfg saved onto a FIFO",
+       [&] { return saveOutputConfig(outputSaved, "d.txt", "r.log") == kConfigNotWritten; }},
+      {"Kordel.cfg is a FIFO: replaced like a damaged file, and said so",
+       [&] {
+         return loadPortConfig(portFifo) == kConfigOk && portFifo.firstRun &&
+                portFifo.warnings.size() == 1 &&
+                readBytes(portFifo.portConfigPath()).size() == kPortConfigSize;
+       }},
+      {"report loader on a FIFO",
+       [&] { return report::ReportBook().load(fifo).code == report::kLoadFileFailed; }},
+      {"report loader on /dev/zero",
+       [&] { return report::ReportBook().load(zero).code == report::kLoadFileFailed; }},
+      {"report written to a FIFO",
+       [&] {
+         int err = 0;
+         return report::saveLinesToFile(err, {"a"}, fifo) == report::kSaveNotRegular;
+       }},
+      {"real-time log on a FIFO", [&] { return appendLogRecord(fifo, record) == kAppendFailed; }},
+      {"data file on a FIFO", [&] { return appendLines(fifo, {"a"}) == kAppendFailed; }},
+      {"data file on /dev/zero", [&] { return appendLines(zero, {"a"}) == kAppendFailed; }},
+  };
+  for (const auto& c : cases) {
+    long peak = 0;
+    const int status = runWatched(c.job, 512L << 10, 5, &peak);
+    EXPECT_EQ(status, 0) << c.name << (status == -1 ? ": stopped (" : ": ") << peak / 1024 << " MB";
   }
 }
 
@@ -300,7 +408,8 @@ TEST(UnwritableOutput, RealTimeLog) {
   const std::string record = "line\r\n\r\n";
   EXPECT_EQ(appendLogRecord(underRegularFile(dir), record), kAppendFailed);
   EXPECT_EQ(appendLogRecord(dir.file("missing/real_time.log"), record), kAppendFailed);
-  EXPECT_EQ(appendLogRecord("/dev/full", std::string(100000, 'x')), kAppendError);
+  EXPECT_EQ(appendLogRecord("/dev/full", std::string(100000, 'x')), kAppendFailed)
+      << "a device is refused";
 
   const std::string path = dir.file("real_time.log");
   ASSERT_EQ(appendLogRecord(path, record), kAppendOk);
@@ -321,8 +430,8 @@ TEST(UnwritableOutput, ReportFiles) {
   EXPECT_FALSE(report::saveErrorMessage(report::kSaveNotOpened, err).empty());
   EXPECT_EQ(report::saveLinesToFile(err, {"a"}, dir.file("missing/r.txt")), report::kSaveNotOpened);
   EXPECT_EQ(report::saveLinesToFile(err, {std::string(100000, 'x')}, "/dev/full"),
-            report::kSaveNotWritten);
-  EXPECT_EQ(err, ENOSPC);
+            report::kSaveNotRegular)
+      << "a device is refused, never reported as written";
 
   // A read-only report is not replaced, and keeps its contents.
   const std::string path = dir.file("report.txt");

@@ -266,6 +266,7 @@ TEST_P(LoadOutputConfigTest, Reads) {
   EXPECT_EQ(s.dataFileName, GetParam().dataFile);
   EXPECT_EQ(s.realTimeLogName, GetParam().logFile);
   EXPECT_EQ(s.autostartMode, GetParam().mode);
+  EXPECT_TRUE(s.warnings.empty()) << cp1251ToUtf8(s.warnings.front());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -289,6 +290,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "REALTIME_FNAME=x\r\nREALTIME_FNAME=y\r\nAUTO=other",
                    "second", "y", kAutostartOff},
         OutputCase{"EmptyFile", "", "", "", kAutostartNone},
+        // An editor's UTF-8 byte-order mark before the first key; only at the very start.
+        OutputCase{"ByteOrderMark",
+                   "\xEF\xBB\xBFTARIF_FNAME=data.txt\r\nREALTIME_FNAME=r.log\r\nAUTO=AUTOSTART_1",
+                   "data.txt", "r.log", kAutostartReadOnce},
+        OutputCase{"ByteOrderMarkLater",
+                   "TARIF_FNAME=a\r\n\xEF\xBB\xBF"
+                   "AUTO=AUTOSTART_1",
+                   "a", "", kAutostartOff},
         OutputCase{"SpacesAndCyrillic",
                    "TARIF_FNAME=C:\\\xCC\xEE\xE8 \xE4\xE0\xED\xED\xFB\xE5\\data file.txt\r\n",
                    "C:\\\xCC\xEE\xE8 \xE4\xE0\xED\xED\xFB\xE5\\data file.txt", "", kAutostartNone}),
@@ -302,6 +311,24 @@ TEST_F(SettingsFileTest, MissingOutputFileClearsOnlyTheDataFileName) {
   EXPECT_EQ(settings.dataFileName, "");
   EXPECT_EQ(settings.realTimeLogName, "old.log");
   EXPECT_EQ(settings.autostartMode, kAutostartReadOnce);
+}
+
+TEST_F(SettingsFileTest, LinesWithoutAKeyAreNamedInTheWarnings) {
+  writeBytes(outputPath(),
+             "TARIF_FNAME=a.txt\r\n\r\nDATA=b.txt\r\nREALTIME_FNAME=r.log\r\n\x1B[2J" +
+                 std::string(300, 'x') + "\r\nAUTO=");
+  EXPECT_EQ(loadOutputConfig(settings), kConfigOk);
+  EXPECT_EQ(settings.dataFileName, "a.txt");
+  EXPECT_EQ(settings.realTimeLogName, "r.log");
+  ASSERT_EQ(settings.warnings.size(), 2u) << "the empty line 2 is no warning";
+  EXPECT_EQ(cp1251ToUtf8(settings.warnings[0]),
+            "Строка 3 файла KordelOut.cfg не содержит ни TARIF_FNAME=, ни REALTIME_FNAME=, ни "
+            "AUTO= и пропущена: \"DATA=b.txt\"");
+  const std::string& hostile = settings.warnings[1];
+  EXPECT_TRUE(hostile.starts_with(ru("Строка 5 "))) << cp1251ToUtf8(hostile);
+  EXPECT_NE(hostile.find("\\x1B[2J"), std::string::npos);
+  EXPECT_EQ(hostile.find('\x1B'), std::string::npos);
+  EXPECT_LT(hostile.size(), 400u) << "the line is cut short";
 }
 
 TEST_F(SettingsFileTest, BinaryJunkInTheOutputFileIsHarmless) {

@@ -111,5 +111,27 @@ TEST(TextCodecTest, OverlongEncodingIsNotDecoded) {
   }
 }
 
+TEST(QuoteForMessageTest, EscapesControlBytesAndCutsLongText) {
+  const std::string letters = ru("Звонки №5 ") + "\x98\xAD\\";  // letters, 0x98, soft hyphen
+  const struct {
+    const char* name;
+    std::string text;
+    std::string shown;
+  } cases[] = {
+      {"plain", "calls.txt", "calls.txt"},
+      {"Windows-1251 letters and backslashes stay", letters, letters},
+      {"escape sequence", "\x1B[2J\x1B]0;x\x07", "\\x1B[2J\\x1B]0;x\\x07"},
+      {"NUL, CR, LF, TAB, DEL", std::string("a\0\r\n\t\x7F", 6), "a\\x00\\x0D\\x0A\\x09\\x7F"},
+      {"200 bytes are not cut", std::string(200, 'x'), std::string(200, 'x')},
+      {"201 bytes are", std::string(201, 'x'), std::string(200, 'x') + "..."},
+      {"cut before escaping", std::string(199, 'x') + "\x1B\x1B",
+       std::string(199, 'x') + "\\x1B..."},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(quoteForMessage(c.text), c.shown) << c.name;
+  }
+  EXPECT_EQ(quoteForMessage("abcdef", 3), "abc...");
+}
+
 }  // namespace
 }  // namespace kordel

@@ -1,8 +1,10 @@
 // Traffic aggregation, sorting, selection and the report files of a ReportBook.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <random>
 
 #include "report/report_book.h"
@@ -332,13 +334,27 @@ TEST(SaveLinesToFile, FailuresAreReportedWithTheirErrorNumber) {
   EXPECT_EQ(lastErrno, EISDIR);
   EXPECT_EQ(cp1251ToUtf8(saveErrorMessage(kSaveNotWritten, 13)),
             "Не удалось записать файл. errno = 13");
-  // A device that refuses the bytes: the write failure is not a success either.
-  if (std::FILE* full = std::fopen("/dev/full", "wb")) {
-    std::fclose(full);
+  // A write cut short (the file size limit stands in for a full disk) is not a success either.
+  {
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit limited = previous;
+    limited.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     lastErrno = 0;
-    EXPECT_EQ(saveLinesToFile(lastErrno, {std::string(100000, 'x')}, "/dev/full"), kSaveNotWritten);
-    EXPECT_EQ(lastErrno, ENOSPC);
+    const int result = saveLinesToFile(lastErrno, {std::string(100000, 'x')}, dir.file("r.txt"));
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(result, kSaveNotWritten);
+    EXPECT_EQ(lastErrno, EFBIG);
   }
+  // A device is no report file: refused, and said so.
+  lastErrno = 5;
+  EXPECT_EQ(saveLinesToFile(lastErrno, {"x"}, "/dev/full"), kSaveNotRegular);
+  EXPECT_EQ(lastErrno, 0);
+  EXPECT_EQ(cp1251ToUtf8(saveErrorMessage(kSaveNotRegular, 0)),
+            "Это не обычный файл (канал или устройство). Файл не записан.");
   EXPECT_EQ(cp1251ToUtf8(saveErrorMessage(kSaveNotClosed, 5)), "Не закрыть файл. errno = 5");
   EXPECT_EQ(cp1251ToUtf8(saveErrorMessage(kSaveException, 0)), "Непонятное исключение. errno = 0");
 }

@@ -40,4 +40,37 @@ check "bad line exits 8" test "$rc" -eq 8
 check "bad line is named" grep -q 'строка 1 ' <<<"$err"
 "$cli" report "$work/data.txt" --lines "$work" 2>/dev/null
 check "unwritable report exits 9" test $? -eq 9
+
+# A report never goes over its own data file, by whatever name; nothing is written then.
+cp "$work/data.txt" "$work/v.txt"
+ln -s "$work/v.txt" "$work/v-link.txt"
+ln "$work/v.txt" "$work/v-hard.txt"
+for target in v.txt v-link.txt v-hard.txt; do
+  err="$("$cli" report "$work/v.txt" --lines "$work/l2.txt" --calls "$work/$target" 2>&1 >/dev/null)"
+  rc=$?
+  check "report onto the data file as $target exits 2" test "$rc" -eq 2
+  check "the refusal names $target" grep -q "$target" <<<"$err"
+  check "the data file stays whole ($target)" cmp -s "$work/data.txt" "$work/v.txt"
+done
+check "no other report is written either" test ! -e "$work/l2.txt"
+
+# A FIFO is refused at once, as the data file and as a report.
+mkfifo "$work/fifo"
+timeout 10 "$cli" report "$work/fifo" 2>/dev/null
+check "a FIFO as data file exits 8 at once" test $? -eq 8
+timeout 10 "$cli" report "$work/data.txt" --trunks "$work/fifo" 2>/dev/null
+check "a report onto a FIFO exits 9 at once" test $? -eq 9
+
+# Terminal controls and a megabyte from a bad line reach stderr escaped and cut short.
+{
+  printf '05-13-2004 09:07:03   00:01:05   123( 201)       7     567\033]0;x\007\033[2J'
+  head -c 1000000 /dev/zero | tr '\0' 5
+  printf '\r\n'
+} >"$work/hostile.txt"
+err="$("$cli" report "$work/hostile.txt" 2>&1 >/dev/null)"; rc=$?
+check "a hostile bad line exits 8" test "$rc" -eq 8
+check "no raw escape byte reaches the terminal" \
+  test "$(printf '%s' "$err" | LC_ALL=C tr -dc '\033\007' | wc -c)" -eq 0
+check "the escape byte is shown as \\x1B" grep -qF '\x1B]0;x\x07' <<<"$err"
+check "the message is cut short" test "${#err}" -lt 1000
 exit $fail

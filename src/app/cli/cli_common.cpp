@@ -15,6 +15,12 @@ namespace {
 std::atomic<PbxLink*> gLink{nullptr};
 volatile std::sig_atomic_t gStop = 0;
 
+// What the configuration loads found wrong, each on a line of its own; printed once.
+void printConfigWarnings(Settings& settings) {
+  for (const std::string& warning : settings.warnings) printError(warning);
+  settings.warnings.clear();
+}
+
 extern "C" void onStopSignal(int signal) {
   gStop = signal;
   if (PbxLink* link = gLink.load()) {
@@ -37,10 +43,12 @@ void printLine(const std::string& cp1251Text) {
 std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& exitCode) {
   auto link = std::make_shared<PbxLink>();
   if (port) {
+    printConfigWarnings(link->settings);
     link->settings.portName = utf8ToCp1251(*port);
     return link;
   }
   const StartUp started = startUp(*link);
+  printConfigWarnings(link->settings);
   if (started.configFailed) {
     printError(ru("Исключение при открытии/чтении файла конфигурации."));
     exitCode = kExitUsage;
@@ -60,7 +68,8 @@ std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& e
 int connect(PbxLink& link) {
   const int opened = link.openPort(link.settings.portName);
   if (opened != kOk && opened != kPortAlreadyOpen) {
-    printError(ru("Ошибка при открытии СОМ-порта.") + " (" + link.settings.portName + ")");
+    printError(ru("Ошибка при открытии СОМ-порта.") + " (" +
+               quoteForMessage(link.settings.portName) + ")");
     return kExitPortFailed;
   }
   try {

@@ -16,8 +16,9 @@ void printError(const std::string& cp1251Text);
 void printLine(const std::string& cp1251Text);
 
 // Builds the link in the current directory (its settings come from "KordelOut.cfg") and takes
-// the port from `port` (a UTF-8 name) or, without it, from "Kordel.cfg". Returns the link, or
-// nothing with a message printed and `exitCode` set.
+// the port from `port` (a UTF-8 name) or, without it, from "Kordel.cfg". What the loads found
+// wrong with the configuration files is printed on stderr. Returns the link, or nothing with a
+// message printed and `exitCode` set.
 std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& exitCode);
 
 // Opens the port and identifies the PBX. Returns kExitOk, or prints what went wrong (the link's

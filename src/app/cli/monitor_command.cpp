@@ -86,7 +86,7 @@ int runMonitor(const MonitorOptions& options) {
       printRecord(record);
       if (outcome.writeLog && appendLogRecord(logName, record) != kAppendOk) {
         ++lostRecords;
-        printError(ru("Запись в файл не выполнена: ") + logName);
+        printError(ru("Запись в файл не выполнена: ") + quoteForMessage(logName));
       }
     } else {
       printError(ru("АТС не отвечает.") + " (" + std::to_string(result) + ")");

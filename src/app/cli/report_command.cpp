@@ -7,6 +7,7 @@
 
 #include "app/cli/commands.h"
 #include "files/data_file.h"
+#include "files/file_access.h"
 #include "files/text_codec.h"
 #include "report/report_book.h"
 
@@ -19,6 +20,11 @@ using report::ReportKind;
 
 void printError(const std::string& utf8) { std::cerr << "kordel-cli report: " << utf8 << '\n'; }
 
+// A file name of the command line as a message shows it: cut short, control bytes escaped.
+std::string shownName(const std::string& nativeName) {
+  return cp1251ToUtf8(quoteForMessage(fromNativePath(nativeName)));
+}
+
 void printLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) std::cout << cp1251ToUtf8(line) << '\n';
 }
@@ -29,7 +35,8 @@ bool saveReport(const ReportBook& book, ReportKind kind, const std::string& nati
   const int code =
       report::saveLinesToFile(lastErrno, book.reportLines(kind), fromNativePath(nativeName));
   if (code == report::kSaveOk) return true;
-  printError(nativeName + ": " + cp1251ToUtf8(report::saveErrorMessage(code, lastErrno)));
+  printError(shownName(nativeName) + ": " +
+             cp1251ToUtf8(report::saveErrorMessage(code, lastErrno)));
   return false;
 }
 
@@ -68,8 +75,19 @@ int runReport(const ReportOptions& options) {
     return kExitUsage;
   }
 
+  // A report written over the data file would replace the calls with the report: refused
+  // before anything is done, whatever name (a link) the same file is given.
+  const std::string dataFile = fromNativePath(options.dataFile);
+  for (const std::optional<std::string>* output :
+       {&options.callsFile, &options.linesFile, &options.trunksFile}) {
+    if (*output && sameFile(fromNativePath(**output), dataFile)) {
+      printError(cp1251ToUtf8(report::reportOverDataFileMessage(fromNativePath(**output))));
+      return kExitUsage;
+    }
+  }
+
   ReportBook book;
-  const report::LoadResult loaded = book.load(fromNativePath(options.dataFile));
+  const report::LoadResult loaded = book.load(dataFile);
   if (!loaded.ok()) {
     printError(cp1251ToUtf8(loaded.message));
     return kExitFileFailed;

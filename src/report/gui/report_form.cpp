@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include "app/gui/qt_text.h"
+#include "files/file_access.h"
 #include "report/gui/report_models.h"
 
 using kordel::gui::dialogs;
@@ -271,12 +272,14 @@ void TMainForm_rep::FormCanResize() {
 void TMainForm_rep::LoadClick() {
   const std::optional<QString> path = dialogs().openFile(this, OpenDialog1);
   if (!path) return;
-  const kordel::report::LoadResult result = book_.load(toCp1251(*path));
+  const std::string name = toCp1251(*path);
+  const kordel::report::LoadResult result = book_.load(name);
   if (!result.ok()) {
     // The book kept the previous file, so the grids and the caption still describe it.
     dialogs().message(this, fromCp1251(result.message), tr8("Ошибка!"));
     return;
   }
+  loadedFile_ = name;
   FileGroupBox->setTitle(fromCp1251(book_.fileCaption()));
   LoadButtonClick();
 }
@@ -342,6 +345,14 @@ void TMainForm_rep::Button5Click() { ALQueryPanel->hide(); }
 void TMainForm_rep::saveGrid(ReportKind kind, const FileDialogRequest& dialog) {
   const std::optional<QString> path = dialogs().saveFile(this, dialog);
   if (!path) return;
+  const std::string name = toCp1251(*path);
+  if (book_.loaded() && kordel::sameFile(name, loadedFile_)) {
+    // Saving over the loaded data file (by any name: a link is the same file) would replace
+    // the calls with the report; it is refused before the overwrite question, which deletes.
+    dialogs().message(this, fromCp1251(kordel::report::reportOverDataFileMessage(name)),
+                      tr8("Ошибка!"));
+    return;
+  }
   if (QFileInfo::exists(*path)) {
     if (dialogs().question(this, tr8("Такой файл уже существует. Перезапишем?"),
                            tr8("Предупреждение!")) != MessageAnswer::Ok) {
@@ -350,8 +361,7 @@ void TMainForm_rep::saveGrid(ReportKind kind, const FileDialogRequest& dialog) {
     // A file that cannot be deleted is left to the writer, which reports it if it cannot write.
     QFile::remove(*path);
   }
-  const int code =
-      kordel::report::saveLinesToFile(lastErrno, book_.reportLines(kind), toCp1251(*path));
+  const int code = kordel::report::saveLinesToFile(lastErrno, book_.reportLines(kind), name);
   if (code != kordel::report::kSaveOk) {
     // The message stands in the title bar, "Ошибка" in the box.
     dialogs().message(this, tr8("Ошибка"),

@@ -87,6 +87,7 @@ class TMainForm_rep : public QDialog {
                        QMenu* menu);
 
   kordel::report::ReportBook book_;
+  std::string loadedFile_;  // the data file the book holds (Windows-1251); no report goes there
   int lastErrno = 0;
 
   kordel::gui::FileDialogRequest OpenDialog1;
