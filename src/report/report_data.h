@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/call_record_layout.h"
+
 namespace kordel::report {
 
 // A date-time as the desktop toolkits keep it: days since 30 December 1899, the time of day as
@@ -47,18 +49,16 @@ struct ReportCall {
 };
 
 // Lines of this length or shorter, empty lines and lines that begin with a space (the title
-// lines) carry no call.
-inline constexpr std::size_t kMaxSkippedLineLength = 46;
+// lines) carry no call (call_line::carriesCall).
+inline constexpr std::size_t kMaxSkippedLineLength = call_line::kMinCallLineLength - 1;
 bool carriesCall(std::string_view line);
 
 // Parses one call-record line (one that carriesCall). Returns true and fills `call`, or returns
 // false and sets `error` (Windows-1251) when a number does not convert, the date or time is
 // impossible, or a bracket is missing.
 //
-// Layout (0-based): day 0-1, month 3-4, year 6-9, hour 11-12, minute 14-15, second 17-18,
-// duration 22-23, 25-26, 28-29; the hardware number from 33 up to "("; the programmed number
-// up to ")"; then three spaces, the trunk right-aligned in five columns, five spaces and the
-// dialed number. A field wider than its columns moves what follows, as the writer does.
+// The columns are those of files/call_record_layout.h (call_line::splitCallLine); the
+// programmed and the external number keep their characters other than spaces.
 bool parseCallLine(std::string_view line, ReportCall& call, std::string& error);
 
 // The signed 32-bit conversion of the report's number keys: optional leading spaces, an
