@@ -104,37 +104,40 @@ LineError splitCallLine(std::string_view line, CallLineFields& f) {
   // After ")": the gap, the trunk right-aligned in its field (a longer trunk is written whole),
   // the gap and the dialed number. Reading by these columns keeps a blank trunk field of a
   // model without trunk numbers from swallowing the dialed number.
+  const char* p = line.data();
+  const std::size_t n = line.size();
+  // True when [from, to) holds only spaces (the part of it inside the line).
+  auto blank = [p, n](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to && i < n; ++i) {
+      if (p[i] != ' ') return false;
+    }
+    return true;
+  };
   f.trunk = std::string_view();
-  std::size_t numberBegin = line.size();
-  const std::size_t gapEnd = std::min(close + 1 + kGapAfterBracket, line.size());
-  const bool gapIsBlank =
-      line.substr(close + 1, gapEnd - close - 1).find_first_not_of(' ') == std::string_view::npos;
+  std::size_t numberBegin = n;
   // The first word at or after `from`: the trunk; the dialed number is what follows it.
   auto takeWord = [&](std::size_t from) {
-    const std::size_t first = line.find_first_not_of(' ', from);
-    if (first == std::string_view::npos) return;
-    std::size_t end = line.find(' ', first);
-    if (end == std::string_view::npos) end = line.size();
-    f.trunk = line.substr(first, end - first);
+    std::size_t first = from;
+    while (first < n && p[first] == ' ') ++first;
+    if (first == n) return;
+    std::size_t end = first;
+    while (end < n && p[end] != ' ') ++end;
+    f.trunk = std::string_view(p + first, end - first);
     numberBegin = end;
   };
   const std::size_t trunkBegin = close + 1 + kGapAfterBracket;
-  if (!gapIsBlank) {
+  if (!blank(close + 1, trunkBegin)) {
     takeWord(close + 1);  // not the program's layout: take the first word as the trunk
-  } else if (trunkBegin < line.size()) {
-    const std::string_view rest = line.substr(trunkBegin);
-    const bool fieldFits =
-        rest.size() <= kTrunkWidth ||
-        rest.substr(kTrunkWidth, kGapAfterTrunk).find_first_not_of(' ') == std::string_view::npos;
-    if (fieldFits) {
-      const std::string_view field = rest.substr(0, kTrunkWidth);
-      const std::size_t first = field.find_first_not_of(' ');
-      if (first != std::string_view::npos) {
-        const std::size_t end = field.find(' ', first);
-        f.trunk =
-            field.substr(first, end == std::string_view::npos ? field.size() - first : end - first);
-      }
-      numberBegin = trunkBegin + kTrunkWidth + kGapAfterTrunk;
+  } else if (trunkBegin < n) {
+    const std::size_t fieldEnd = trunkBegin + kTrunkWidth;
+    if (n <= fieldEnd || blank(fieldEnd, fieldEnd + kGapAfterTrunk)) {
+      std::size_t first = trunkBegin;
+      const std::size_t last = fieldEnd < n ? fieldEnd : n;
+      while (first < last && p[first] == ' ') ++first;
+      std::size_t end = first;
+      while (end < last && p[end] != ' ') ++end;
+      f.trunk = std::string_view(p + first, end - first);
+      numberBegin = fieldEnd + kGapAfterTrunk;
     } else {
       takeWord(trunkBegin);  // an over-wide trunk is written whole
     }

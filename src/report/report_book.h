@@ -13,11 +13,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "report/report_data.h"
 #include "report/str_list.h"
+#include "report/text_index.h"
 
 namespace kordel::report {
 
@@ -82,7 +82,7 @@ class ReportBook {
   std::string fileCaption() const;
   bool loaded() const { return loaded_; }
 
-  const TStrList_rep<ReportCall>& callList() const { return callList_; }
+  const TValueList_rep<ReportCall>& callList() const { return callList_; }
   const TStrList_rep<LineTraffic>& lineList() const { return lineList_; }
   const TStrList_rep<TrunkTraffic>& trunkList() const { return trunkList_; }
 
@@ -119,17 +119,20 @@ class ReportBook {
   std::vector<std::string> reportLines(ReportKind kind) const;
 
  private:
-  void rebuildTraffic();
+  struct ParseShare;  // a part of a load, parsed on a thread of its own
+  static void parseShare(const char* data, const std::vector<std::uint64_t>& begins,
+                         const std::vector<std::uint32_t>& lengths, ParseShare& share);
+  void mergeTraffic(std::vector<ParseShare>& shares);
 
   bool loaded_ = false;
   std::string bytes_;                     // the file as read
   std::vector<std::uint64_t> lineBegin_;  // line store: offsets into bytes_
   std::vector<std::uint32_t> lineLength_;
-  TStrList_rep<ReportCall> callList_;
+  TValueList_rep<ReportCall> callList_;
   TStrList_rep<LineTraffic> lineList_;
   TStrList_rep<TrunkTraffic> trunkList_;
-  std::unordered_map<std::string_view, LineTraffic*> lineIndex_;  // keys live in the entries
-  std::unordered_map<std::string_view, TrunkTraffic*> trunkIndex_;
+  TextIndex<LineTraffic> lineIndex_;  // keys live in the entries
+  TextIndex<TrunkTraffic> trunkIndex_;
   std::optional<std::vector<std::uint32_t>> selection_;  // call indexes; none: every call
 };
 

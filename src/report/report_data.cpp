@@ -37,6 +37,25 @@ void civilFromDays(std::int64_t z, int& year, int& month, int& day) {
 // 30 December 1899, day 0 of the toolkit's date-time.
 const std::int64_t kEpochDays = daysFromCivil(1899, 12, 30);
 
+// The characters of `field` other than spaces. The writer pads a field with spaces on one side
+// only, so the characters are usually one piece and are taken as they stand.
+void assignWithoutSpaces(CallText& text, std::string_view field) {
+  const char* p = field.data();
+  std::size_t begin = 0;
+  std::size_t end = field.size();
+  while (begin < end && p[begin] == ' ') ++begin;
+  while (end > begin && p[end - 1] == ' ') --end;
+  std::size_t i = begin;
+  while (i < end && p[i] != ' ') ++i;
+  if (i == end) {
+    text.assign(std::string_view(p + begin, end - begin));
+    return;
+  }
+  std::string joined;
+  call_line::forEachNonSpace(field.substr(begin, end - begin), [&](char c) { joined += c; });
+  text.assign(joined);
+}
+
 std::string quoted(std::string_view text) {
   std::string out = "\"";
   out.append(text);
@@ -111,11 +130,9 @@ bool parseCallLine(std::string_view line, ReportCall& call, std::string& error) 
   call.durSeconds = static_cast<std::uint16_t>(f.durationSeconds);
   call.durationSec = f.durationHours * 3600 + f.durationMinutes * 60 + f.durationSeconds;
   call.hwNumber.assign(f.hardware);
-  call.prgNumber.clear();
-  call_line::forEachNonSpace(f.programmed, [&](char c) { call.prgNumber += c; });
+  assignWithoutSpaces(call.prgNumber, f.programmed);
   call.trunkText.assign(f.trunk);
-  call.extNumber.clear();
-  call_line::forEachNonSpace(f.dialed, [&](char c) { call.extNumber += c; });
+  assignWithoutSpaces(call.extNumber, f.dialed);
   return true;
 }
 
@@ -210,6 +227,18 @@ void Traffic::addCall(const ReportCall& call) {
     outSec += call.durationSec;
   }
   totalSec += call.durationSec;
+}
+
+void Traffic::add(const Traffic& other) {
+  inHours += other.inHours;
+  setInMinutes(other.inMinutes + inMinutes);
+  setInSeconds(other.inSeconds + inSeconds);
+  inSec += other.inSec;
+  outHours += other.outHours;
+  setOutMinutes(other.outMinutes + outMinutes);
+  setOutSeconds(other.outSeconds + outSeconds);
+  outSec += other.outSec;
+  totalSec += other.totalSec;
 }
 
 std::string formatTraffic(std::int64_t hours, std::int64_t minutes, std::int64_t seconds) {
