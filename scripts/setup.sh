@@ -6,6 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
+  libxlsxwriter-dev
   g++-mingw-w64-x86-64
   clang libclang-rt-14-dev
   xvfb xauth
