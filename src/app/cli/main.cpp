@@ -1,6 +1,7 @@
 // kordel-cli: the program's jobs without a window, for servers and scheduled jobs.
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ constexpr Command kCommands[] = {
     {"read", "Empty the PBX call-record buffer into the data file"},
     {"monitor", "Watch the connections of a QTR PBX"},
     {"report", "Build traffic reports from a data file"},
+    {"analyze", "Costs and call tables over many data files"},
 };
 
 void printOverview(std::ostream& out) {
@@ -55,6 +57,79 @@ std::string usageOf(const std::string& command, const char* rest = "[OPTIONS]") 
   return std::string(kProgram) + " " + command + " " + rest;
 }
 
+// A comma-separated list ("201,202") as its items.
+std::vector<std::string> splitList(const std::optional<std::string>& text) {
+  std::vector<std::string> items;
+  if (!text) return items;
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t comma = text->find(',', begin);
+    std::string item =
+        text->substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+    if (!item.empty()) items.push_back(item);
+    if (comma == std::string::npos) break;
+    begin = comma + 1;
+  }
+  return items;
+}
+
+// kordel-cli analyze: every option of the command, in one place.
+int analyzeCommand(const std::vector<std::string>& arguments, const char* summary) {
+  using namespace kordel::cli;
+  AnalyzeOptions o;
+  // Every option of this command takes a value, so every argument that is neither an option
+  // nor an option's value is a data file or folder.
+  std::vector<std::string> optionArguments;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
+    const bool option = a.rfind("-", 0) == 0 && a != "-";
+    if (!option) {
+      o.inputs.push_back(a);
+      continue;
+    }
+    optionArguments.push_back(a);
+    const bool takesNext = a.rfind("--", 0) == 0 && a.find('=') == std::string::npos &&
+                           a != "--help" && i + 1 < arguments.size();
+    if (takesNext) optionArguments.push_back(arguments[++i]);
+  }
+  OptionParser parser(usageOf("analyze", "FILE|FOLDER... [OPTIONS]"), summary);
+  std::optional<std::string> accessCodes, extensions, departments, trunks, tables;
+  parser.text("--from", o.from,
+              "Calls that start at or after: 2024-03-01 or 01.03.2024 [HH:MM[:SS]]");
+  parser.text("--to", o.to, "Calls that start before this time; a date alone includes that day");
+  parser.text("--tariffs", o.tariffs, "Tariff file (CSV)");
+  parser.text("--access-code", accessCodes,
+              "Access codes stripped before matching: DIGITS, or TRUNK=DIGITS, comma-separated");
+  parser.text("--directory", o.directory, "Directory of extensions (CSV)");
+  parser.choice("--key", o.key, {"prg", "hw"},
+                "Extensions are programmed (prg, default) or hardware (hw) numbers");
+  parser.choice("--group", o.group, {"extension", "department", "top-department"},
+                "The table of totals: by extension (default), department or top department");
+  parser.text("--extension", extensions, "Only these extensions, comma-separated");
+  parser.text("--department", departments, "Only these departments (with those below them)");
+  parser.choice("--direction", o.direction, {"all", "in", "out"}, "Incoming or outgoing only");
+  parser.text("--trunk", trunks, "Only these trunks, comma-separated");
+  parser.text("--prefix", o.prefix, "Only dialed numbers that begin with these digits");
+  parser.integer("--min-duration", o.minDuration, "Only calls of at least N seconds", 0, 86400);
+  parser.integer("--top", o.top, "Rows of the top lists (default 10)", 0, 100000);
+  parser.integer("--hide-digits", o.hideDigits, "Hide the last N digits of external numbers", 0,
+                 30);
+  parser.choice("--format", o.format, {"text", "csv", "json", "xlsx"},
+                "Output: aligned text (default), CSV, JSON, or XLSX (needs --output)");
+  parser.text("--table", tables,
+              "Tables to write, comma-separated: summary, extensions, departments, "
+              "top_departments, directions, trunks, longest, costliest, numbers, hours, days, "
+              "trunk_load");
+  parser.text("--output", o.output, "Write to this file instead of stdout");
+  if (int rc = parseCommand(parser, optionArguments); rc >= 0) return rc;
+  o.accessCodes = splitList(accessCodes);
+  o.extensions = splitList(extensions);
+  o.departments = splitList(departments);
+  o.trunks = splitList(trunks);
+  o.tables = splitList(tables);
+  return runAnalyze(o);
+}
+
 int run(int argc, char** argv) {
   using namespace kordel::cli;
   if (argc < 2) {
@@ -75,6 +150,7 @@ int run(int argc, char** argv) {
     printOverview(std::cerr);
     return kExitUsage;
   }
+  if (command == "analyze") return analyzeCommand(arguments, summary);
   OptionParser parser(usageOf(command, command == "report" ? "DATAFILE [OPTIONS]" : "[OPTIONS]"),
                       summary);
 
