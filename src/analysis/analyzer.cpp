@@ -351,7 +351,7 @@ struct Candidate {
 
 struct Analyzer::Part {
   std::vector<Totals> bySlot, byTrunk, byDirection;
-  std::vector<NumberStat> byNumber;
+  std::vector<NumberStat, LargeAllocator<NumberStat>> byNumber;
   Totals total;
   std::array<SeriesPoint, 24> hours{};
   std::unordered_map<std::int64_t, SeriesPoint> days;
@@ -391,6 +391,15 @@ void Analyzer::runPart(std::span<const Call> calls, std::size_t firstIndex, Part
       part.cancelled = true;
       return;
     }
+#if defined(__GNUC__)
+    // The tariff row and the statistics of a number are far apart in memory: ask for those of
+    // a call a little ahead.
+    if (i + 8 < calls.size()) {
+      const Call& ahead = calls[i + 8];
+      __builtin_prefetch(&contextRow_[trunkContext_[ahead.trunk]][ahead.number]);
+      __builtin_prefetch(&part.byNumber[ahead.number], 1);
+    }
+#endif
     const Call& call = calls[i];
     if (!matches(call)) continue;
     const Price price = priceOf(call);
@@ -465,7 +474,7 @@ AnalysisResult Analyzer::run(const std::atomic<bool>* cancel) const {
   // Merge the parts.
   std::vector<Totals> bySlot(slotText_.size()), byTrunk(store_.trunks().size()),
       byDirection(directionNames_.size());
-  std::vector<NumberStat> byNumber(store_.numbers().size());
+  std::vector<NumberStat, LargeAllocator<NumberStat>> byNumber(store_.numbers().size());
   std::array<SeriesPoint, 24> hours{};
   std::unordered_map<std::int64_t, SeriesPoint> days;
   std::vector<Candidate> longest, costliest;
@@ -566,34 +575,57 @@ AnalysisResult Analyzer::run(const std::atomic<bool>* cancel) const {
   result.longest = topRows(longest);
   result.costliest = topRows(costliest);
 
-  // Most-dialed numbers, as shown.
+  // Most-dialed numbers, as shown: with hidden digits, numbers that look alike count as one.
   {
-    std::unordered_map<std::string, NumberRow> shown;
-    for (std::uint32_t n = 1; n < byNumber.size(); ++n) {
-      const NumberStat& s = byNumber[n];
-      if (s.calls == 0) continue;
-      const std::string text = hideDigits(store_.numbers().text(n), options_.hiddenDigits);
-      NumberRow& row = shown[text];
-      if (row.calls == 0) {
-        row.number = text;
-        row.direction = directionNames_[static_cast<std::size_t>(s.direction)];
-      }
-      row.calls += s.calls;
-      row.seconds += s.seconds;
-      row.cost += s.cost;
-    }
-    std::vector<NumberRow> rows;
-    rows.reserve(shown.size());
-    for (auto& [text, row] : shown) rows.push_back(std::move(row));
     auto better = [](const NumberRow& a, const NumberRow& b) {
       if (a.calls != b.calls) return a.calls > b.calls;
       if (a.seconds != b.seconds) return a.seconds > b.seconds;
       return a.number < b.number;
     };
-    const std::size_t keep = std::min(rows.size(), options_.topCount);
-    std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(keep), rows.end(),
-                      better);
-    rows.resize(keep);
+    std::vector<NumberRow> rows;
+    if (options_.hiddenDigits > 0) {
+      std::unordered_map<std::string, NumberRow> shown;
+      for (std::uint32_t n = 1; n < byNumber.size(); ++n) {
+        const NumberStat& s = byNumber[n];
+        if (s.calls == 0) continue;
+        const std::string text = hideDigits(store_.numbers().text(n), options_.hiddenDigits);
+        NumberRow& row = shown[text];
+        if (row.calls == 0) {
+          row.number = text;
+          row.direction = directionNames_[static_cast<std::size_t>(s.direction)];
+        }
+        row.calls += s.calls;
+        row.seconds += s.seconds;
+        row.cost += s.cost;
+      }
+      rows.reserve(shown.size());
+      for (auto& [text, row] : shown) rows.push_back(std::move(row));
+      const std::size_t keep = std::min(rows.size(), options_.topCount);
+      std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(keep), rows.end(),
+                        better);
+      rows.resize(keep);
+    } else {
+      std::vector<std::uint32_t> ids;
+      for (std::uint32_t n = 1; n < byNumber.size(); ++n) {
+        if (byNumber[n].calls > 0) ids.push_back(n);
+      }
+      auto idBetter = [&](std::uint32_t a, std::uint32_t b) {
+        const NumberStat& x = byNumber[a];
+        const NumberStat& y = byNumber[b];
+        if (x.calls != y.calls) return x.calls > y.calls;
+        if (x.seconds != y.seconds) return x.seconds > y.seconds;
+        return store_.numbers().text(a) < store_.numbers().text(b);
+      };
+      const std::size_t keep = std::min(ids.size(), options_.topCount);
+      std::partial_sort(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(keep), ids.end(),
+                        idBetter);
+      for (std::size_t k = 0; k < keep; ++k) {
+        const NumberStat& s = byNumber[ids[k]];
+        rows.push_back(NumberRow{std::string(store_.numbers().text(ids[k])),
+                                 directionNames_[static_cast<std::size_t>(s.direction)], s.calls,
+                                 s.seconds, s.cost});
+      }
+    }
     result.mostDialed = std::move(rows);
   }
 
@@ -613,10 +645,10 @@ AnalysisResult Analyzer::run(const std::atomic<bool>* cancel) const {
 // ---- Trunk load ------------------------------------------------------------------------------
 
 // Events of a half hour, one 32-bit code each: the trunk, the second within the half hour and
-// whether the call starts (0) or has its last second (1) there. Sorted, a half hour's events
-// stand by trunk, then by second, a start before a last second at the same second.
+// whether the call starts (0) or has its last second (1) there.
 namespace {
 constexpr unsigned kTrunkShift = 12;
+constexpr std::uint32_t kTimeMask = (std::uint32_t{1} << kTrunkShift) - 1;
 constexpr std::uint32_t kMaxLoadTrunks = std::uint32_t{1} << 20;
 std::uint32_t eventCode(std::uint32_t trunk, std::int64_t secondInSlot, bool last) {
   return (trunk << kTrunkShift) | (static_cast<std::uint32_t>(secondInSlot) << 1) | (last ? 1 : 0);
@@ -635,7 +667,7 @@ std::vector<TrunkLoad> Analyzer::loadOfTrunks(const std::vector<Piece>& pieces, 
   // Counting sort of the events by half hour, each piece counting and placing its own events.
   std::uint64_t events = 0;
   for (const Piece& piece : pieces) events += piece.calls.size() * 2;
-  std::vector<std::uint32_t> codes;
+  std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> codes;
   std::vector<std::uint64_t> slotBegin;  // events of slot s: codes[slotBegin[s], slotBegin[s+1])
   std::vector<std::int64_t> groupSlot;   // the slot offset of each group
   auto forEachEvent = [&](const Piece& piece, auto&& take) {
@@ -701,13 +733,24 @@ std::vector<TrunkLoad> Analyzer::loadOfTrunks(const std::vector<Piece>& pieces, 
     }
     slotBegin.push_back(codes.size());
   }
-  // Sort each half hour's events (in two halves of the half hours when there are two threads).
+  // Put each half hour's events in time order, a start before a last second at the same
+  // second: a counting sort on the second and the kind (in two halves of the half hours when
+  // there are two threads).
   {
     const std::size_t groups = groupSlot.size();
     auto sortGroups = [&](std::size_t from, std::size_t to) {
+      constexpr std::uint32_t kKeys = 2 * kSlotSeconds;
+      std::vector<std::uint32_t> count(kKeys + 1);
+      std::vector<std::uint32_t> sorted;
       for (std::size_t g = from; g < to; ++g) {
-        std::sort(codes.begin() + static_cast<std::ptrdiff_t>(slotBegin[g]),
-                  codes.begin() + static_cast<std::ptrdiff_t>(slotBegin[g + 1]));
+        std::uint32_t* first = codes.data() + slotBegin[g];
+        const std::size_t n = slotBegin[g + 1] - slotBegin[g];
+        std::fill(count.begin(), count.end(), 0);
+        for (std::size_t i = 0; i < n; ++i) ++count[(first[i] & kTimeMask) + 1];
+        for (std::uint32_t k = 1; k <= kKeys; ++k) count[k] += count[k - 1];
+        sorted.resize(n);
+        for (std::size_t i = 0; i < n; ++i) sorted[count[first[i] & kTimeMask]++] = first[i];
+        std::copy(sorted.begin(), sorted.end(), first);
       }
     };
     if (threads > 1 && groups > 1) {
@@ -719,45 +762,48 @@ std::vector<TrunkLoad> Analyzer::loadOfTrunks(const std::vector<Piece>& pieces, 
     }
   }
 
-  // The sweep: the level of each trunk carries from one half hour to the next.
+  // The sweep: the level of each trunk carries from one half hour to the next; a trunk's peak
+  // in a half hour is its level at the start or after any of its calls starting.
   std::vector<std::int32_t> level(trunkCount, 0);
+  std::vector<std::int32_t> peak(trunkCount, 0);
+  std::vector<std::int64_t> seenIn(trunkCount, -1);  // the slot whose peak a trunk holds
   std::vector<std::vector<LoadSlot>> slots(trunkCount);
   std::vector<std::uint32_t> active;  // trunks with calls going on at the start of the slot
-  std::vector<std::int64_t> touched(trunkCount, -1);  // the slot in which a trunk had events
-  auto record = [&](std::uint32_t trunk, std::int64_t slot, std::uint32_t peak) {
-    slots[trunk].push_back(LoadSlot{(firstSlot + slot) * kSlotSeconds, peak});
+  std::vector<std::uint32_t> inSlot;  // trunks with calls in the slot
+  auto record = [&](std::uint32_t trunk, std::int64_t slot, std::int32_t value) {
+    slots[trunk].push_back(
+        LoadSlot{(firstSlot + slot) * kSlotSeconds, static_cast<std::uint32_t>(value)});
   };
   for (std::size_t g = 0; g < groupSlot.size(); ++g) {
     const std::int64_t slot = groupSlot[g];
     // Half hours without events before this one: calls going on fill them at their level.
     if (g > 0) {
       for (std::int64_t s = groupSlot[g - 1] + 1; s < slot && !active.empty(); ++s) {
-        for (std::uint32_t t : active) record(t, s, static_cast<std::uint32_t>(level[t]));
+        for (std::uint32_t t : active) record(t, s, level[t]);
       }
     }
-    std::vector<std::uint32_t> nextActive;
-    std::uint64_t i = slotBegin[g];
-    const std::uint64_t end = slotBegin[g + 1];
-    while (i < end) {
-      const std::uint32_t trunk = codes[i] >> kTrunkShift;
-      std::int32_t peak = level[trunk];
-      for (; i < end && (codes[i] >> kTrunkShift) == trunk; ++i) {
-        if ((codes[i] & 1) == 0) {
-          peak = std::max(peak, ++level[trunk]);
-        } else {
-          --level[trunk];
-        }
+    inSlot.clear();
+    auto enter = [&](std::uint32_t t) {
+      if (seenIn[t] == slot) return;
+      seenIn[t] = slot;
+      peak[t] = level[t];
+      inSlot.push_back(t);
+    };
+    for (std::uint32_t t : active) enter(t);
+    for (std::uint64_t i = slotBegin[g]; i < slotBegin[g + 1]; ++i) {
+      const std::uint32_t t = codes[i] >> kTrunkShift;
+      enter(t);
+      if ((codes[i] & 1) == 0) {
+        peak[t] = std::max(peak[t], ++level[t]);
+      } else {
+        --level[t];
       }
-      touched[trunk] = slot;
-      if (peak > 0) record(trunk, slot, static_cast<std::uint32_t>(peak));
-      if (level[trunk] > 0) nextActive.push_back(trunk);
     }
-    for (std::uint32_t t : active) {
-      if (touched[t] == slot) continue;
-      record(t, slot, static_cast<std::uint32_t>(level[t]));
-      nextActive.push_back(t);
+    active.clear();
+    for (std::uint32_t t : inSlot) {
+      if (peak[t] > 0) record(t, slot, peak[t]);
+      if (level[t] > 0) active.push_back(t);
     }
-    active = std::move(nextActive);
   }
 
   std::vector<TrunkLoad> out;

@@ -13,50 +13,68 @@
 #include "files/call_record_layout.h"
 #include "files/data_file.h"
 #include "files/text_codec.h"
-#include "report/text_index.h"
 
 namespace kordel::analysis {
 
 // ---- Text pool -------------------------------------------------------------------------------
 
-TextPool::TextPool() : begin_{0, 0}, slots_(16, 0) {}
+TextPool::TextPool() : begin_{0, 0}, slots_(16) {}
+
+std::uint64_t TextPool::keyOf(std::string_view text) {
+  if (text.size() <= 7) {
+    std::uint64_t key = 0;
+    if (!text.empty()) std::memcpy(&key, text.data(), text.size());
+    return key | (static_cast<std::uint64_t>(text.size()) << 56);
+  }
+  const std::uint64_t length = std::min<std::uint64_t>(text.size(), 247) + 8;
+  return (lineHash(text) & 0x00FFFFFFFFFFFFFFull) | (length << 56);
+}
+
+bool TextPool::sameText(const Slot& slot, std::string_view text) const {
+  if (text.size() <= 7) return true;  // the key is the text
+  if (text.size() >= 247) return this->text(slot.id) == text;
+  return std::memcmp(chars_.data() + slot.offset, text.data(), text.size()) == 0;
+}
 
 std::int64_t TextPool::find(std::string_view text) const {
   if (text.empty()) return 0;
+  const std::uint64_t key = keyOf(text);
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = report::hashText(text) & mask;; i = (i + 1) & mask) {
-    const std::uint32_t slot = slots_[i];
-    if (slot == 0) return -1;
-    if (this->text(slot - 1) == text) return slot - 1;
+  for (std::size_t i = home(key);; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.id == 0) return -1;
+    if (slot.key == key && sameText(slot, text)) return slot.id;
   }
 }
 
-std::uint32_t TextPool::intern(std::string_view text) {
+std::uint32_t TextPool::intern(std::string_view text, std::uint64_t key) {
   if (text.empty()) return 0;
   const std::size_t mask = slots_.size() - 1;
-  std::size_t i = report::hashText(text) & mask;
+  std::size_t i = home(key);
   for (;; i = (i + 1) & mask) {
-    const std::uint32_t slot = slots_[i];
-    if (slot == 0) break;
-    if (this->text(slot - 1) == text) return slot - 1;
+    const Slot& slot = slots_[i];
+    if (slot.id == 0) break;
+    if (slot.key == key && sameText(slot, text)) return slot.id;
   }
   const std::uint32_t id = size();
+  slots_[i] = Slot{key, id, static_cast<std::uint32_t>(chars_.size())};
   chars_.append(text);
   begin_.push_back(static_cast<std::uint32_t>(chars_.size()));
-  slots_[i] = id + 1;
   if (static_cast<std::size_t>(size()) * 2 > slots_.size()) grow();
   return id;
 }
 
 void TextPool::grow() {
-  std::vector<std::uint32_t> slots(slots_.size() * 2, 0);
-  const std::size_t mask = slots.size() - 1;
-  for (std::uint32_t id = 1; id < size(); ++id) {
-    std::size_t i = report::hashText(text(id)) & mask;
-    while (slots[i] != 0) i = (i + 1) & mask;
-    slots[i] = id + 1;
+  std::vector<Slot, LargeAllocator<Slot>> old = std::move(slots_);
+  slots_.assign(old.size() * 2, Slot{});
+  --shift_;
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.id == 0) continue;
+    std::size_t i = home(slot.key);
+    while (slots_[i].id != 0) i = (i + 1) & mask;
+    slots_[i] = slot;
   }
-  slots_ = std::move(slots);
 }
 
 // ---- Line hash -------------------------------------------------------------------------------
@@ -79,7 +97,7 @@ std::uint64_t lineHash(std::string_view text) {
     n -= 16;
   }
   std::uint64_t x = 0, y = 0;
-  std::memcpy(&x, p, n < 8 ? n : 8);
+  if (n > 0) std::memcpy(&x, p, n < 8 ? n : 8);
   if (n > 8) std::memcpy(&y, p + 8, n - 8);
   a = (a ^ x) * 0x87C37B91114253D5ull;
   b = (b ^ y) * 0x4CF5AD432745937Full;
@@ -150,56 +168,68 @@ struct Segment {
   std::uint64_t end = 0;
 };
 
-// Hashes of the call lines seen, shared by the loading threads: shards with a spin lock each,
-// open addressing inside a shard.
-class SeenLines {
+// A set of 64-bit hashes: open addressing in one large block, at most 3/4 full.
+class HashSet {
  public:
-  explicit SeenLines(std::uint64_t expected) {
-    std::size_t capacity = 64;
-    while (capacity * kShards < expected * 2) capacity *= 2;
-    for (Shard& s : shards_) s.slots.assign(capacity, 0);
+  explicit HashSet(std::uint64_t expected) { slots_.assign(capacityFor(expected), 0); }
+  void prefetch(std::uint64_t hash) const {
+#if defined(__GNUC__)
+    __builtin_prefetch(slots_.data() + home(hash));
+#else
+    (void)hash;
+#endif
   }
   // False when the hash was there already.
   bool insert(std::uint64_t hash) {
     if (hash == 0) hash = 1;  // 0 marks a free slot
-    Shard& shard = shards_[hash >> (64 - kShardBits)];
-    while (shard.lock.test_and_set(std::memory_order_acquire)) {
+    std::size_t i = home(hash);
+    for (; slots_[i] != 0; i = i + 1 == slots_.size() ? 0 : i + 1) {
+      if (slots_[i] == hash) return false;
     }
-    const bool added = shard.insert(hash);
-    shard.lock.clear(std::memory_order_release);
-    return added;
+    slots_[i] = hash;
+    if (++used_ * 4 > slots_.size() * 3) grow();
+    return true;
   }
 
  private:
-  static constexpr unsigned kShardBits = 8;
-  static constexpr std::size_t kShards = std::size_t{1} << kShardBits;
-  struct Shard {
-    std::atomic_flag lock;
-    std::vector<std::uint64_t> slots;
-    std::size_t used = 0;
-    bool insert(std::uint64_t hash) {
-      std::size_t mask = slots.size() - 1;
-      std::size_t i = hash & mask;
-      for (; slots[i] != 0; i = (i + 1) & mask) {
-        if (slots[i] == hash) return false;
-      }
-      slots[i] = hash;
-      if (++used * 10 > slots.size() * 7) {
-        std::vector<std::uint64_t> bigger(slots.size() * 2, 0);
-        mask = bigger.size() - 1;
-        for (std::uint64_t h : slots) {
-          if (h == 0) continue;
-          std::size_t k = h & mask;
-          while (bigger[k] != 0) k = (k + 1) & mask;
-          bigger[k] = h;
-        }
-        slots = std::move(bigger);
-      }
-      return true;
+  static std::size_t capacityFor(std::uint64_t entries) {
+    return static_cast<std::size_t>(std::max<std::uint64_t>(1024, entries * 4 / 3 + 1));
+  }
+  // The slot from the hash's high 32 bits, for any table size below 2^32.
+  std::size_t home(std::uint64_t hash) const {
+    return static_cast<std::size_t>(((hash >> 32) * slots_.size()) >> 32);
+  }
+  void grow() {
+    std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> old = std::move(slots_);
+    slots_.assign(capacityFor(used_ * 2), 0);
+    for (std::uint64_t h : old) {
+      if (h == 0) continue;
+      std::size_t i = home(h);
+      while (slots_[i] != 0) i = i + 1 == slots_.size() ? 0 : i + 1;
+      slots_[i] = h;
     }
-  };
-  Shard shards_[kShards];
+  }
+  std::vector<std::uint64_t, LargeAllocator<std::uint64_t>> slots_;
+  std::size_t used_ = 0;
 };
+
+// A hash of what a call shows: two lines of the same call (a file read twice, a line copied)
+// give the same value.
+std::uint64_t callHash(const Call& c) {
+  auto mix = [](std::uint64_t h, std::uint64_t v) {
+    h ^= v * 0x9E3779B97F4A7C15ull;
+    h = (h << 27) | (h >> 37);
+    return h * 0xC2B2AE3D27D4EB4Full;
+  };
+  std::uint64_t h = mix(0x27D4EB2F165667C5ull, static_cast<std::uint64_t>(c.start));
+  h = mix(h, (std::uint64_t{c.duration} << 32) | c.hardware);
+  h = mix(h, (std::uint64_t{c.programmed} << 32) | c.trunk);
+  h = mix(h, (std::uint64_t{c.number} << 8) | c.marks);
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  return h;
+}
 
 struct PendingBadLine {
   std::size_t file = 0;
@@ -213,9 +243,9 @@ struct PendingBadLine {
 struct Worker {
   std::vector<Segment> segments;
   std::vector<std::uint64_t> linesInSegment;
-  std::vector<Call> calls;
+  CallVector calls;
   TextPool hardware, programmed, trunks, numbers;
-  std::uint64_t lines = 0, callLines = 0, duplicates = 0, badLines = 0;
+  std::uint64_t lines = 0, callLines = 0, badLines = 0;
   std::vector<PendingBadLine> bad;
   Status status;
   bool cancelled = false;
@@ -223,7 +253,6 @@ struct Worker {
 
 struct Shared {
   const std::vector<InputFile>* files = nullptr;
-  SeenLines* seen = nullptr;
   const std::atomic<bool>* cancel = nullptr;
   std::atomic<std::uint64_t> bytesDone{0};
 };
@@ -277,26 +306,41 @@ class LineReader {
       }
       return;
     }
-    std::string_view trimmed = line;
-    while (!trimmed.empty() && trimmed.back() == ' ') trimmed.remove_suffix(1);
-    if (!shared_.seen->insert(lineHash(trimmed))) {
-      ++w_.duplicates;
-      return;
-    }
-    Call call;
-    call.start = wallTime(f.year, f.month, f.day, f.hour, f.minute, f.second);
-    call.duration = static_cast<std::uint32_t>(f.durationHours * 3600 + f.durationMinutes * 60 +
-                                               f.durationSeconds);
-    call.hardware = w_.hardware.intern(f.hardware);
-    call.programmed = w_.programmed.intern(withoutSpaces(f.programmed, scratch_));
-    call.trunk = w_.trunks.intern(f.trunk);
+    Pending& p = pending_[(pendingFirst_ + pendingCount_) % kPending];
+    p.call = Call{};
+    p.call.start = wallTime(f.year, f.month, f.day, f.hour, f.minute, f.second);
+    p.call.duration = static_cast<std::uint32_t>(f.durationHours * 3600 + f.durationMinutes * 60 +
+                                                 f.durationSeconds);
+    p.call.hardware = w_.hardware.intern(f.hardware);
+    p.call.programmed = w_.programmed.intern(withoutSpaces(f.programmed, scratch_));
+    p.call.trunk = w_.trunks.intern(f.trunk);
     const std::string_view number = withoutSpaces(f.dialed, scratch_);
-    call.number = w_.numbers.intern(number);
-    call.marks = static_cast<std::uint8_t>(
+    p.call.marks = static_cast<std::uint8_t>(
         (number.find('*') != std::string_view::npos ? kMarkedNumber : 0) |
         (f.markedDate ? kMarkedDate : 0) | (f.markedTime ? kMarkedTime : 0) |
         (f.markedDuration ? kMarkedDuration : 0));
-    w_.calls.push_back(call);
+    p.number.assign(number);
+    p.numberKey = TextPool::keyOf(number);
+    w_.numbers.prefetch(p.numberKey);
+    // The text of the number that will be finished next but three, now that its slot is near.
+    if (pendingCount_ >= 4) {
+      const Pending& soon = pending_[(pendingFirst_ + pendingCount_ - 4) % kPending];
+      w_.numbers.prefetchText(soon.numberKey);
+    }
+    if (++pendingCount_ == kPending) finishOne();
+  }
+
+  // The last step of the oldest pending call: its number's id, from a table slot and a text
+  // that were asked for while the lines after it were read.
+  void finishOne() {
+    Pending& p = pending_[pendingFirst_];
+    pendingFirst_ = (pendingFirst_ + 1) % kPending;
+    --pendingCount_;
+    p.call.number = w_.numbers.intern(p.number, p.numberKey);
+    w_.calls.push_back(p.call);
+  }
+  void finishAll() {
+    while (pendingCount_ > 0) finishOne();
   }
 
   // Reads the lines that begin in the segment. False on a read failure or a cancel.
@@ -351,6 +395,7 @@ class LineReader {
     for (std::size_t i = 0; i < w_.segments.size(); ++i) {
       if (!readSegment(i)) return;
     }
+    finishAll();
   }
 
  private:
@@ -432,6 +477,17 @@ class LineReader {
   std::uint64_t bufferAt_ = 0;  // the file offset of buffer_[0]
   bool eof_ = false;
   std::string scratch_;
+  // Calls read but not yet finished: the memory that their last step needs is fetched while
+  // the next lines are read.
+  struct Pending {
+    Call call;
+    std::uint64_t numberKey = 0;
+    std::string number;
+  };
+  static constexpr std::size_t kPending = 8;
+  Pending pending_[kPending];
+  std::size_t pendingFirst_ = 0;
+  std::size_t pendingCount_ = 0;
 };
 
 // Splits the bytes of the files into `count` shares of about equal size.
@@ -480,12 +536,10 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
   }
   threads = std::clamp(threads, 1u, 2u);
 
-  // A call line is rarely shorter than 70 bytes; the hash table grows if it must.
-  SeenLines seen(total / 70 + 1);
   Shared shared;
   shared.files = &files;
-  shared.seen = &seen;
   shared.cancel = options.cancel;
+  // The lines the program writes are 78 bytes with their CR LF; the tables grow if they must.
   std::vector<Worker> workers(threads);
   const std::vector<std::vector<Segment>> shares = planShares(files, threads);
   for (unsigned t = 0; t < threads; ++t) {
@@ -551,7 +605,6 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
   for (Worker& w : workers) {
     result.lines += w.lines;
     result.callLines += w.callLines;
-    result.duplicates += w.duplicates;
     result.badLines += w.badLines;
     std::vector<std::uint64_t> segmentStart(w.segments.size());
     for (std::size_t s = 0; s < w.segments.size(); ++s) {
@@ -587,6 +640,66 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
       c.programmed = prg[c.programmed];
       c.trunk = tr[c.trunk];
       c.number = num[c.number];
+    }
+  }
+
+  // The same call seen again is taken once. Each thread keeps the hashes of one share of the
+  // values (the hash modulo the threads) and walks every call in file order, so the first of
+  // equal calls stays; it notes the calls to drop in a bitmap of its own, and they are taken
+  // out when all threads are done.
+  {
+    std::size_t calls = 0;
+    for (const Worker& w : workers) calls += w.calls.size();
+    std::vector<std::vector<std::uint64_t>> drop(threads);
+    std::vector<std::uint64_t> dropped(threads, 0);
+    auto dedupe = [&](unsigned t) {
+      drop[t].assign(calls / 64 + 1, 0);
+      HashSet seen(calls / threads + 1);
+      std::size_t index = 0;  // over all calls, part after part
+      for (const Worker& w : workers) {
+        const Call* c = w.calls.data();
+        const std::size_t n = w.calls.size();
+        constexpr std::size_t kAhead = 16;
+        std::uint64_t ahead[kAhead];
+        for (std::size_t i = 0; i < n && i < kAhead; ++i) ahead[i] = callHash(c[i]);
+        for (std::size_t i = 0; i < n; ++i, ++index) {
+          const std::uint64_t h = ahead[i % kAhead];
+          if (i + kAhead < n) {
+            const std::uint64_t next = callHash(c[i + kAhead]);
+            ahead[i % kAhead] = next;
+            if (next % threads == t) seen.prefetch(next);
+          }
+          if (h % threads != t || seen.insert(h)) continue;
+          drop[t][index / 64] |= std::uint64_t{1} << (index % 64);
+          ++dropped[t];
+        }
+      }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(dedupe, t);
+    dedupe(0);
+    for (std::thread& h : helpers) h.join();
+    helpers.clear();
+    for (std::uint64_t d : dropped) result.duplicates += d;
+    if (result.duplicates > 0) {
+      std::vector<std::size_t> first(threads, 0);
+      for (unsigned t = 1; t < threads; ++t) first[t] = first[t - 1] + workers[t - 1].calls.size();
+      auto compact = [&](unsigned t) {
+        CallVector& v = workers[t].calls;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < v.size(); ++i) {
+          const std::size_t index = first[t] + i;
+          bool gone = false;
+          for (const std::vector<std::uint64_t>& bits : drop) {
+            gone = gone || ((bits[index / 64] >> (index % 64)) & 1) != 0;
+          }
+          if (!gone) v[kept++] = v[i];
+        }
+        v.resize(kept);
+      };
+      for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(compact, t);
+      compact(0);
+      for (std::thread& h : helpers) h.join();
     }
   }
 

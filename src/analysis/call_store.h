@@ -5,9 +5,9 @@
 // ids of its texts (hardware number, programmed number, trunk, dialed number) in text pools.
 // Title lines and short lines are skipped as the report builder skips them (lines shorter than
 // 47 bytes, empty, or beginning with a space). A line that does not convert is counted and
-// listed, and the load goes on. A call line that appears again, in another file or in the same
-// one (a file copied twice, a read repeated), is taken once: lines are compared by a 64-bit
-// hash of their text without trailing spaces.
+// listed, and the load goes on. A call that appears again, in another file or in the same one
+// (a file copied twice, a read repeated), is taken once: calls are the same when their start,
+// duration, numbers, trunk and "*" marks are (compared by a 64-bit hash of these).
 //
 // Loading runs on up to two threads over byte ranges of the files; it reports progress and can
 // be cancelled (see LoadOptions). A load is all or nothing: when a file cannot be read or the
@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "analysis/calendar.h"
+#include "analysis/large_memory.h"
 #include "analysis/status.h"
 
 namespace kordel::analysis {
@@ -49,11 +50,32 @@ struct Call {
 };
 static_assert(sizeof(Call) == 32);
 
+using CallVector = std::vector<Call, LargeAllocator<Call>>;
+
 // Interned texts: each distinct text has one id, 0 being the empty text.
 class TextPool {
  public:
   TextPool();
-  std::uint32_t intern(std::string_view text);
+  std::uint32_t intern(std::string_view text) { return intern(text, keyOf(text)); }
+  // The same with the key made before (keyOf), after a prefetch(key).
+  std::uint32_t intern(std::string_view text, std::uint64_t key);
+  static std::uint64_t keyOf(std::string_view text);
+  void prefetch(std::uint64_t key) const {
+#if defined(__GNUC__)
+    __builtin_prefetch(slots_.data() + home(key));
+#else
+    (void)key;
+#endif
+  }
+  // After prefetch(key), some lines later: the text in the key's first slot, when it has it.
+  void prefetchText(std::uint64_t key) const {
+#if defined(__GNUC__)
+    const Slot& slot = slots_[home(key)];
+    if (slot.key == key && key >> 56 > 7) __builtin_prefetch(chars_.data() + slot.offset);
+#else
+    (void)key;
+#endif
+  }
   std::string_view text(std::uint32_t id) const {
     return std::string_view(chars_.data() + begin_[id], begin_[id + 1] - begin_[id]);
   }
@@ -63,10 +85,23 @@ class TextPool {
   std::int64_t find(std::string_view text) const;
 
  private:
+  // A text of up to 7 bytes is its own key (the bytes and, in the top byte, the length); a
+  // longer one is keyed by its hash with 8 + its length (at most 255) in the top byte, and
+  // compared when the keys agree.
+  struct Slot {
+    std::uint64_t key = 0;
+    std::uint32_t id = 0;      // 0: free (the empty text never has a slot)
+    std::uint32_t offset = 0;  // of the text in chars_
+  };
+  bool sameText(const Slot& slot, std::string_view text) const;
+  std::size_t home(std::uint64_t key) const {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
+  }
   void grow();
   std::string chars_;
-  std::vector<std::uint32_t> begin_;  // text i is chars_[begin_[i], begin_[i + 1])
-  std::vector<std::uint32_t> slots_;  // id + 1, or 0 for a free slot; a power of two
+  std::vector<std::uint32_t> begin_;               // text i is chars_[begin_[i], begin_[i + 1])
+  std::vector<Slot, LargeAllocator<Slot>> slots_;  // a power of two, at most half full
+  unsigned shift_ = 60;                            // 64 - log2(slots_.size())
 };
 
 struct InputFile {
@@ -137,13 +172,13 @@ class CallStore {
   const TextPool& numbers() const { return numbers_; }
 
  private:
-  std::vector<std::vector<Call>> parts_;
+  std::vector<CallVector> parts_;
   std::vector<std::size_t> partBegin_;  // index of the first call of each part
   std::size_t size_ = 0;
   TextPool hardware_, programmed_, trunks_, numbers_;
 };
 
-// A 64-bit hash of a text (the duplicate test of call lines).
+// A 64-bit hash of a text.
 std::uint64_t lineHash(std::string_view text);
 
 }  // namespace kordel::analysis
