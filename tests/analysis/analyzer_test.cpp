@@ -224,6 +224,39 @@ TEST_F(AnalyzerTest, TrunkLoadPerHalfHour) {
   EXPECT_EQ(slots(r.trunkLoad[1]), (std::vector<std::string>{"10:00=1", "10:30=1", "12:30=1"}));
 }
 
+TEST(WallTimes, TheDatesPeopleWrite) {
+  struct Case {
+    const char* text;
+    bool ok;
+    bool hasTime;
+    const char* shown;
+  };
+  for (const Case& c :
+       {Case{"2024-03-01", true, false, "01.03.2024 00:00:00"},
+        Case{"01.03.2024", true, false, "01.03.2024 00:00:00"},
+        Case{" 2024-02-29 23:59 ", true, true, "29.02.2024 23:59:00"},
+        Case{"2024-03-01T10:20:30", true, true, "01.03.2024 10:20:30"},
+        Case{"1969-12-31 23:59:59", true, true, "31.12.1969 23:59:59"},
+        Case{"2023-02-29", false, false, ""}, Case{"2024-3-1", false, false, ""},
+        Case{"01.03.24", false, false, ""}, Case{"2024-03-01 24:00", false, false, ""},
+        Case{"2024-03-01 10:2", false, false, ""}, Case{"2024-03-01 10:20:3x", false, false, ""}}) {
+    WallTime t = 0;
+    bool hasTime = false;
+    ASSERT_EQ(parseWallTime(c.text, t, hasTime), c.ok) << c.text;
+    if (!c.ok) continue;
+    EXPECT_EQ(hasTime, c.hasTime) << c.text;
+    EXPECT_EQ(formatDateTime(t), c.shown) << c.text;
+  }
+}
+
+TEST_F(AnalyzerTest, ACancelledRunSaysSo) {
+  load({callLine("2024-03-05 09:00:00", 61, 100, "201", "1", "84951234567")});
+  std::atomic<bool> cancel{true};
+  const AnalysisResult r = Analyzer(store_, tariffs_, directory_, {}).run(&cancel);
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_EQ(r.totals.calls, 0u);
+}
+
 // Random calls: two loading threads and two analysing threads give what one and one give, and
 // the trunk load is what counting every second gives.
 TEST_F(AnalyzerTest, TwoThreadsAndOneGiveTheSameTables) {

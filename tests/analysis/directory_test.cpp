@@ -34,6 +34,24 @@ TEST(Directory, ReadsPeopleAndWritesDepartmentsInOneForm) {
   EXPECT_EQ(directory.find("205"), nullptr);
 }
 
+// Quoted cells keep separators, quotes and line ends; a row with a line end inside still
+// counts as one row, as a spreadsheet counts.
+TEST(Directory, QuotedCellsAndRowNumbersAfterThem) {
+  Directory directory;
+  ASSERT_TRUE(directory
+                  .loadBytes(ru("Номер,Имя,Отдел\n201,\"Иванова \"\"Аня\"\", каб. 5\",\"Склад\"\n"
+                                "202,\"Петров\r\nстарший\",\n"))
+                  .ok());
+  ASSERT_NE(directory.find("201"), nullptr);
+  EXPECT_EQ(cp1251ToUtf8(directory.find("201")->name), "Иванова \"Аня\", каб. 5");
+  EXPECT_EQ(cp1251ToUtf8(directory.find("202")->name), "Петров\r\nстарший");
+  const Status status = directory.loadBytes(ru("Номер;Имя\n1;\"А\nБ\"\n2;В\n1;Г\n"));
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(cp1251ToUtf8(status.message()).find("строка 4: номер \"1\" уже есть в строке 2"),
+            std::string::npos)
+      << cp1251ToUtf8(status.message());
+}
+
 TEST(Directory, WrongRowsAreNamedAndNothingIsLoaded) {
   Directory directory;
   ASSERT_TRUE(directory.loadBytes(ru("Номер;Отдел\r\n101;Склад\r\n")).ok());
