@@ -70,7 +70,9 @@ class ReportBook {
   // the line store, every call-record line is parsed into callList, and lineList and trunkList
   // are rebuilt in the order of first occurrence. A successful load clears the selection and
   // sets the program-wide long time format to "hh:mm:ss". On any failure the book is left
-  // exactly as it was (the previous file stays loaded) and the result says why.
+  // exactly as it was (the previous file stays loaded) and the result says why. A large file
+  // is parsed in two shares on two threads; the lists and the reported line are those of one
+  // reading from top to bottom.
   LoadResult load(const std::string& path);
   // The same from the bytes of a file; never fails for want of a file.
   LoadResult loadBytes(std::string bytes);
