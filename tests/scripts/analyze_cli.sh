@@ -117,6 +117,9 @@ grep -q 'строка 2: цена за минуту "abc"' err.txt || fail "the 
 [ $? -eq 2 ] || fail "xlsx without --output did not give exit 2"
 "$CLI" analyze missing.txt >/dev/null 2>&1
 [ $? -eq 8 ] || fail "a missing data file did not give exit 8"
+mkdir empty
+"$CLI" analyze empty >/dev/null 2>&1
+[ $? -eq 8 ] || fail "a folder without data files did not give exit 8"
 "$CLI" analyze march.txt --output "$WORK/no/such/dir/out.txt" >/dev/null 2>&1
 [ $? -eq 9 ] || fail "an unwritable output did not give exit 9"
 "$CLI" analyze march.txt --from 2024-02-30 >/dev/null 2>&1

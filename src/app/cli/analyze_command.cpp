@@ -85,9 +85,9 @@ int runAnalyze(const AnalyzeOptions& o) {
   filter.direction = o.direction == "in"    ? Direction::Incoming
                      : o.direction == "out" ? Direction::Outgoing
                                             : Direction::Any;
-  filter.extensions = o.extensions;
+  for (const std::string& e : o.extensions) filter.extensions.push_back(utf8ToCp1251(e));
   for (const std::string& d : o.departments) filter.departments.push_back(utf8ToCp1251(d));
-  filter.trunks = o.trunks;
+  for (const std::string& t : o.trunks) filter.trunks.push_back(utf8ToCp1251(t));
   if (o.prefix) {
     if (o.prefix->find_first_not_of("0123456789") != std::string::npos) {
       printError("--prefix takes digits only");
@@ -154,6 +154,10 @@ int runAnalyze(const AnalyzeOptions& o) {
   const LoadResult loaded = store.load(paths);
   if (!loaded.ok()) {
     printError(cp1251ToUtf8(loaded.status.message()));
+    return kExitFileFailed;
+  }
+  if (loaded.files.empty()) {
+    printError("no data file in the folders named");
     return kExitFileFailed;
   }
   // Lines that were not read are not hidden: the count, and the first few.
