@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
   libcli11-dev
+  libxlsxwriter-dev
   g++-mingw-w64-x86-64
   clang libclang-rt-14-dev
   xvfb xauth

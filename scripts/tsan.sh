@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The threaded tests under ThreadSanitizer: the window's reader thread (Qt, offscreen) and the
-# link against the simulator, which answers on a thread of its own.
+# The threaded tests under ThreadSanitizer: the window's reader thread (Qt, offscreen), the
+# link against the simulator, which answers on a thread of its own, and the loaders that read
+# on two threads (the report builder's large files, the call analysis).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build-tsan
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORDEL_SANITIZE=thread >/dev/null
-targets=(kordel_link_tests kordel_pbxsim_tests kordel_collect_tests)
+targets=(kordel_link_tests kordel_pbxsim_tests kordel_collect_tests kordel_report_tests kordel_analysis_tests)
 if grep -q '^kordel_app_tests:' <(ninja -C "$build" -t targets all 2>/dev/null | sed 's/: .*/:/'); then
   targets+=(kordel_app_tests)
 fi
@@ -15,6 +16,8 @@ export QT_QPA_PLATFORM=offscreen
 "$build/tests/kordel_pbxsim_tests" --gtest_brief=1
 "$build/tests/kordel_link_tests" --gtest_brief=1 --gtest_filter='ReadRecords.*:PbxLinkExchange.*:PbxLinkIdentify.ModelTable'
 "$build/tests/kordel_collect_tests" --gtest_brief=1
+"$build/tests/kordel_report_tests" --gtest_brief=1 --gtest_filter='LargeBook.*'
+"$build/tests/kordel_analysis_tests" --gtest_brief=1
 if [ -x "$build/tests/kordel_app_tests" ]; then
   "$build/tests/kordel_app_tests" --gtest_brief=1 --gtest_filter="${KORDEL_TSAN_APP_FILTER:-*}"
 fi

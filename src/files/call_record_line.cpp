@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "files/call_record_layout.h"
 #include "files/text_codec.h"
 
 namespace kordel {
@@ -25,7 +26,9 @@ std::string padRight(const std::string& text, std::size_t width) {
 // "*" when any marker of the group of three starting at `first` is out of range.
 char separator(const CallRecord& record, int first, char normal) {
   for (int i = first; i < first + 3; ++i) {
-    if (record.validity[static_cast<std::size_t>(i)] == kOutOfRange) return '*';
+    if (record.validity[static_cast<std::size_t>(i)] == kOutOfRange) {
+      return call_line::kMarkedSeparator;
+    }
   }
   return normal;
 }
@@ -33,22 +36,25 @@ char separator(const CallRecord& record, int first, char normal) {
 }  // namespace
 
 std::string formatCallRecordLine(const CallRecord& record) {
-  const char date = separator(record, kValidYear, '-');
-  const char time = separator(record, kValidHour, ':');
-  const char duration = separator(record, kValidDurationHours, ':');
+  using namespace call_line;
+  const char date = separator(record, kValidYear, kDateSeparator);
+  const char time = separator(record, kValidHour, kTimeSeparator);
+  const char duration = separator(record, kValidDurationHours, kTimeSeparator);
   std::string line;
-  line.reserve(80);
+  line.reserve(kStandardLength + 4);
   line += twoDigits(record.day) + date + twoDigits(record.month) + date +
-          std::to_string(record.year) + ' ';
+          std::to_string(record.year) + std::string(kGapAfterDate, ' ');
   line += twoDigits(record.hour) + time + twoDigits(record.minute) + time +
-          twoDigits(record.second) + "   ";
+          twoDigits(record.second) + std::string(kGapAfterTime, ' ');
   line += twoDigits(record.durationHours) + duration + twoDigits(record.durationMinutes) +
-          duration + twoDigits(record.durationSeconds) + "   ";
-  line += std::to_string(record.hardwareNumber) + '(';
-  line += record.programmedNumber != "-1" ? padLeft(record.programmedNumber, 4) : "    ";
-  line += ")   ";
-  line += padLeft(record.trunk, 5) + "     ";
-  line += padRight(record.dialedNumber, 21);
+          duration + twoDigits(record.durationSeconds) + std::string(kGapAfterDuration, ' ');
+  line += std::to_string(record.hardwareNumber) + kOpenBracket;
+  line += record.programmedNumber != kNoProgrammedNumber
+              ? padLeft(record.programmedNumber, kProgrammedWidth)
+              : std::string(kProgrammedWidth, ' ');
+  line += kCloseBracket + std::string(kGapAfterBracket, ' ');
+  line += padLeft(record.trunk, kTrunkWidth) + std::string(kGapAfterTrunk, ' ');
+  line += padRight(record.dialedNumber, kDialedWidth);
   return line;
 }
 

@@ -1,7 +1,8 @@
 // Files and formats: the call-record line and the title lines of the data file.
 //
 // One CallRecord becomes one fixed-column Windows-1251 line (76 bytes for a three-digit
-// hardware number and fields within their widths); the report builder reads it back by column.
+// hardware number and fields within their widths); the report builder and the call analysis read
+// it back by column. The columns are described once, in call_record_layout.h.
 #pragma once
 
 #include <string>

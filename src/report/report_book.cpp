@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <new>
 #include <numeric>
+#include <thread>
 
 #include "files/data_file.h"
 #include "files/file_access.h"
@@ -148,6 +150,65 @@ std::string trunkReportLine(const std::vector<std::string>& cells) {
   return line;
 }
 
+// One share of a load: its stored lines, parsed into whole blocks of calls, and the line and
+// trunk traffic of those calls in their order of first occurrence.
+struct ReportBook::ParseShare {
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t firstLine = 0;  // stored lines [firstLine, endLine)
+  std::size_t endLine = 0;
+  std::vector<std::vector<ReportCall>> blocks;
+  std::size_t failedLine = kNone;  // the stored line that did not convert
+  std::string error;
+  std::vector<std::unique_ptr<LineTraffic>> lines;  // in the order of first occurrence
+  std::vector<std::unique_ptr<TrunkTraffic>> trunks;
+  std::exception_ptr failure;
+};
+
+// Parses the stored lines [firstLine, endLine) of a share into whole blocks of calls and adds
+// each call to the share's line and trunk traffic. Stops at the first line that does not
+// convert.
+void ReportBook::parseShare(const char* data, const std::vector<std::uint64_t>& begins,
+                            const std::vector<std::uint32_t>& lengths, ParseShare& share) {
+  constexpr std::size_t kBlock = TValueList_rep<ReportCall>::kBlockSize;
+  try {
+    TextIndex<LineTraffic> lineIndex;
+    TextIndex<TrunkTraffic> trunkIndex;
+    for (std::size_t i = share.firstLine; i < share.endLine; ++i) {
+      const std::string_view line(data + begins[i], lengths[i]);
+      if (!carriesCall(line)) continue;
+      if (share.blocks.empty() || share.blocks.back().size() == kBlock) {
+        share.blocks.emplace_back();
+        share.blocks.back().reserve(kBlock);
+      }
+      ReportCall& call = share.blocks.back().emplace_back();
+      if (!parseCallLine(line, call, share.error)) {
+        share.blocks.back().pop_back();
+        share.failedLine = i;
+        return;
+      }
+      LineTraffic* entry = lineIndex.find(call.hwNumber);
+      if (entry == nullptr) {
+        share.lines.push_back(std::make_unique<LineTraffic>());
+        entry = share.lines.back().get();
+        entry->hwNumber.assign(call.hwNumber.view());
+        entry->prgNumber.assign(call.prgNumber.view());
+        lineIndex.insert(entry->hwNumber, entry);
+      }
+      entry->addCall(call);
+      TrunkTraffic* trunk = trunkIndex.find(call.trunkText);
+      if (trunk == nullptr) {
+        share.trunks.push_back(std::make_unique<TrunkTraffic>());
+        trunk = share.trunks.back().get();
+        trunk->trunkText.assign(call.trunkText.view());
+        trunkIndex.insert(trunk->trunkText, trunk);
+      }
+      trunk->addCall(call);
+    }
+  } catch (...) {
+    share.failure = std::current_exception();
+  }
+}
+
 ReportBook::ReportBook() {
   callList_.setCapacity(kCallCapacity);
   lineList_.setCapacity(kTrafficCapacity);
@@ -196,11 +257,17 @@ LoadResult ReportBook::loadBytes(std::string bytes) {
   std::vector<std::uint32_t> lengths;
   begins.reserve(bytes.size() / 64 + 16);
   lengths.reserve(bytes.size() / 64 + 16);
+  std::size_t callLines = 0;
   const std::size_t size = bytes.size();
   const char* data = bytes.data();
   for (std::size_t pos = 0; pos < size;) {
-    std::size_t end = pos;
-    while (end < size && data[end] != '\n' && data[end] != '\r') ++end;
+    // A line ends at the first CR or LF; CR LF counts as one end.
+    const void* lf = std::memchr(data + pos, '\n', size - pos);
+    std::size_t end =
+        lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : size;
+    if (const void* cr = std::memchr(data + pos, '\r', end - pos)) {
+      end = static_cast<std::size_t>(static_cast<const char*>(cr) - data);
+    }
     const std::size_t length = end - pos;
     if (length >= kMinStoredLineLength) {
       if (length > std::numeric_limits<std::uint32_t>::max()) {
@@ -210,69 +277,98 @@ LoadResult ReportBook::loadBytes(std::string bytes) {
       }
       begins.push_back(pos);
       lengths.push_back(static_cast<std::uint32_t>(length));
+      if (carriesCall(std::string_view(data + pos, length))) ++callLines;
     }
     if (end < size && data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ++end;
     pos = end + 1;
   }
 
-  // The calls, parsed into a new list: a line that does not convert leaves the book unchanged.
-  TStrList_rep<ReportCall> calls;
-  calls.setCapacity(std::max(kCallCapacity, begins.size()));
-  std::string error;
-  for (std::size_t i = 0; i < begins.size(); ++i) {
-    const std::string_view line(data + begins[i], lengths[i]);
-    if (!carriesCall(line)) continue;
-    auto call = std::make_unique<ReportCall>();
-    if (!parseCallLine(line, *call, error)) {
-      result.code = kLoadLineFailed;
-      result.lineNumber = lineNumberAt(bytes, begins[i]);
-      result.lineText.assign(line);
-      result.message = ru("Файл не загружен: строка ") + std::to_string(result.lineNumber) +
-                       ru(" не преобразуется (") + error + "):\n" +
-                       quoteForMessage(result.lineText);
-      return result;
+  // The calls, parsed into new lists: a line that does not convert leaves the book unchanged.
+  // A large file is parsed in two shares on two threads, each into whole blocks of calls.
+  using Calls = TValueList_rep<ReportCall>;
+  std::vector<ParseShare> shares(1);
+  shares[0].endLine = begins.size();
+  if (callLines >= 2 * Calls::kBlockSize && std::thread::hardware_concurrency() >= 2) {
+    const std::size_t half = (callLines / 2 + Calls::kBlockSize - 1) / Calls::kBlockSize;
+    const std::size_t firstOfSecond = half * Calls::kBlockSize;
+    std::size_t seen = 0;
+    std::size_t line = 0;
+    for (; line < begins.size(); ++line) {
+      if (carriesCall(std::string_view(data + begins[line], lengths[line])) &&
+          seen++ == firstOfSecond) {
+        break;
+      }
     }
-    calls.add(std::move(call));
+    shares.resize(2);
+    shares[0].endLine = line;
+    shares[1].firstLine = line;
+    shares[1].endLine = begins.size();
+  }
+  {
+    std::vector<std::thread> workers;
+    for (std::size_t i = 1; i < shares.size(); ++i) {
+      workers.emplace_back([&, i] { parseShare(data, begins, lengths, shares[i]); });
+    }
+    parseShare(data, begins, lengths, shares[0]);
+    for (std::thread& worker : workers) worker.join();
+  }
+  for (ParseShare& share : shares) {
+    if (share.failure) std::rethrow_exception(share.failure);
+  }
+  for (ParseShare& share : shares) {
+    if (share.failedLine == ParseShare::kNone) continue;
+    const std::string_view line(data + begins[share.failedLine], lengths[share.failedLine]);
+    result.code = kLoadLineFailed;
+    result.lineNumber = lineNumberAt(bytes, begins[share.failedLine]);
+    result.lineText.assign(line);
+    result.message = ru("Файл не загружен: строка ") + std::to_string(result.lineNumber) +
+                     ru(" не преобразуется (") + share.error + "):\n" +
+                     quoteForMessage(result.lineText);
+    return result;
   }
 
+  Calls calls;
+  calls.setCapacity(std::max(kCallCapacity, callLines));
+  for (ParseShare& share : shares) {
+    for (std::vector<ReportCall>& block : share.blocks) calls.appendBlock(std::move(block));
+  }
   bytes_ = std::move(bytes);
   lineBegin_ = std::move(begins);
   lineLength_ = std::move(lengths);
   callList_.swap(calls);
   selection_.reset();
   loaded_ = true;
-  rebuildTraffic();
+  mergeTraffic(shares);
   regionalFormats().longTime = kReportLongTimeFormat;
   return result;
 }
 
-void ReportBook::rebuildTraffic() {
+void ReportBook::mergeTraffic(std::vector<ParseShare>& shares) {
   lineIndex_.clear();
   trunkIndex_.clear();
   lineList_.clear();
   trunkList_.clear();
   lineList_.setCapacity(kTrafficCapacity);
   trunkList_.setCapacity(kTrafficCapacity);
-  for (std::size_t i = 0; i < callList_.count(); ++i) {
-    const ReportCall& call = callList_.get(i);
-    auto line = lineIndex_.find(call.hwNumber);
-    if (line == lineIndex_.end()) {
-      auto entry = std::make_unique<LineTraffic>();
-      entry->hwNumber = call.hwNumber;
-      entry->prgNumber = call.prgNumber;
-      LineTraffic& added = lineList_.add(std::move(entry));
-      line = lineIndex_.emplace(added.hwNumber, &added).first;
+  // The shares follow each other in the file, so taking their entries share by share keeps the
+  // order of first occurrence; an entry seen before only gains the share's traffic.
+  for (ParseShare& share : shares) {
+    for (std::unique_ptr<LineTraffic>& entry : share.lines) {
+      if (LineTraffic* known = lineIndex_.find(entry->hwNumber)) {
+        known->add(*entry);
+      } else {
+        LineTraffic& added = lineList_.add(std::move(entry));
+        lineIndex_.insert(added.hwNumber, &added);
+      }
     }
-    line->second->addCall(call);
-
-    auto trunk = trunkIndex_.find(call.trunkText);
-    if (trunk == trunkIndex_.end()) {
-      auto entry = std::make_unique<TrunkTraffic>();
-      entry->trunkText = call.trunkText;
-      TrunkTraffic& added = trunkList_.add(std::move(entry));
-      trunk = trunkIndex_.emplace(added.trunkText, &added).first;
+    for (std::unique_ptr<TrunkTraffic>& entry : share.trunks) {
+      if (TrunkTraffic* known = trunkIndex_.find(entry->trunkText)) {
+        known->add(*entry);
+      } else {
+        TrunkTraffic& added = trunkList_.add(std::move(entry));
+        trunkIndex_.insert(added.trunkText, &added);
+      }
     }
-    trunk->second->addCall(call);
   }
 }
 
@@ -286,13 +382,11 @@ std::string ReportBook::fileCaption() const {
 }
 
 const LineTraffic* ReportBook::findLine(std::string_view hwNumber) const {
-  const auto it = lineIndex_.find(hwNumber);
-  return it == lineIndex_.end() ? nullptr : it->second;
+  return lineIndex_.find(hwNumber);
 }
 
 const TrunkTraffic* ReportBook::findTrunk(std::string_view trunkText) const {
-  const auto it = trunkIndex_.find(trunkText);
-  return it == trunkIndex_.end() ? nullptr : it->second;
+  return trunkIndex_.find(trunkText);
 }
 
 SortResult ReportBook::sortLines(LineSortKey key) {
@@ -359,10 +453,10 @@ std::size_t ReportBook::select(std::string_view subscriber, SelectBy by, std::st
   for (std::size_t i = 0; i < callList_.count(); ++i) {
     const ReportCall& call = callList_.get(i);
     if (!number.empty()) {
-      const std::string& key = by == SelectBy::Programmed ? call.prgNumber : call.hwNumber;
+      const std::string_view key = by == SelectBy::Programmed ? call.prgNumber : call.hwNumber;
       if (key != number) continue;
     }
-    if (!prefix.empty() && !std::string_view(call.extNumber).starts_with(prefix)) continue;
+    if (!prefix.empty() && !call.extNumber.view().starts_with(prefix)) continue;
     rows.push_back(static_cast<std::uint32_t>(i));
   }
   const std::size_t matches = rows.size();
@@ -399,13 +493,13 @@ std::string ReportBook::callCell(std::size_t row, std::size_t column) const {
       return formatTime(formats.longTime, p.hour, p.minute, p.second);
     }
     case 3:
-      return call->hwNumber;
+      return std::string(call->hwNumber.view());
     case 4:
-      return call->prgNumber;
+      return std::string(call->prgNumber.view());
     case 5:
-      return call->trunkText;
+      return std::string(call->trunkText.view());
     default:
-      return call->extNumber;
+      return std::string(call->extNumber.view());
   }
 }
 

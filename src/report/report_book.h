@@ -13,11 +13,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "report/report_data.h"
 #include "report/str_list.h"
+#include "report/text_index.h"
 
 namespace kordel::report {
 
@@ -71,7 +71,9 @@ class ReportBook {
   // the line store, every call-record line is parsed into callList, and lineList and trunkList
   // are rebuilt in the order of first occurrence. A successful load clears the selection and
   // sets the program-wide long time format to "hh:mm:ss". On any failure the book is left
-  // exactly as it was (the previous file stays loaded) and the result says why.
+  // exactly as it was (the previous file stays loaded) and the result says why. A large file
+  // is parsed in two shares on two threads; the lists and the reported line are those of one
+  // reading from top to bottom.
   LoadResult load(const std::string& path);
   // The same from the bytes of a file; never fails for want of a file.
   LoadResult loadBytes(std::string bytes);
@@ -83,7 +85,7 @@ class ReportBook {
   std::string fileCaption() const;
   bool loaded() const { return loaded_; }
 
-  const TStrList_rep<ReportCall>& callList() const { return callList_; }
+  const TValueList_rep<ReportCall>& callList() const { return callList_; }
   const TStrList_rep<LineTraffic>& lineList() const { return lineList_; }
   const TStrList_rep<TrunkTraffic>& trunkList() const { return trunkList_; }
 
@@ -120,17 +122,20 @@ class ReportBook {
   std::vector<std::string> reportLines(ReportKind kind) const;
 
  private:
-  void rebuildTraffic();
+  struct ParseShare;  // a part of a load, parsed on a thread of its own
+  static void parseShare(const char* data, const std::vector<std::uint64_t>& begins,
+                         const std::vector<std::uint32_t>& lengths, ParseShare& share);
+  void mergeTraffic(std::vector<ParseShare>& shares);
 
   bool loaded_ = false;
   std::string bytes_;                     // the file as read
   std::vector<std::uint64_t> lineBegin_;  // line store: offsets into bytes_
   std::vector<std::uint32_t> lineLength_;
-  TStrList_rep<ReportCall> callList_;
+  TValueList_rep<ReportCall> callList_;
   TStrList_rep<LineTraffic> lineList_;
   TStrList_rep<TrunkTraffic> trunkList_;
-  std::unordered_map<std::string_view, LineTraffic*> lineIndex_;  // keys live in the entries
-  std::unordered_map<std::string_view, TrunkTraffic*> trunkIndex_;
+  TextIndex<LineTraffic> lineIndex_;  // keys live in the entries
+  TextIndex<TrunkTraffic> trunkIndex_;
   std::optional<std::vector<std::uint32_t>> selection_;  // call indexes; none: every call
 };
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "files/call_record_layout.h"
 #include "files/text_codec.h"
 
 namespace kordel::report {
@@ -36,29 +37,33 @@ void civilFromDays(std::int64_t z, int& year, int& month, int& day) {
 // 30 December 1899, day 0 of the toolkit's date-time.
 const std::int64_t kEpochDays = daysFromCivil(1899, 12, 30);
 
-bool isLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-// The piece [begin, begin + length) of the line as a signed integer.
-bool pieceToInt(std::string_view line, std::size_t begin, std::size_t length, int& value) {
-  std::int32_t v = 0;
-  if (begin + length > line.size() || !toInt32(line.substr(begin, length), v)) return false;
-  value = v;
-  return true;
+// The characters of `field` other than spaces. The writer pads a field with spaces on one side
+// only, so the characters are usually one piece and are taken as they stand.
+void assignWithoutSpaces(CallText& text, std::string_view field) {
+  const char* p = field.data();
+  std::size_t begin = 0;
+  std::size_t end = field.size();
+  while (begin < end && p[begin] == ' ') ++begin;
+  while (end > begin && p[end - 1] == ' ') --end;
+  std::size_t i = begin;
+  while (i < end && p[i] != ' ') ++i;
+  if (i == end) {
+    text.assign(std::string_view(p + begin, end - begin));
+    return;
+  }
+  std::string joined;
+  call_line::forEachNonSpace(field.substr(begin, end - begin), [&](char c) { joined += c; });
+  text.assign(joined);
 }
 
 std::string quoted(std::string_view text) { return "\"" + quoteForMessage(text) + "\""; }
 
 }  // namespace
 
-bool isValidDate(int year, int month, int day) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-  const int last = kDays[month - 1] + (month == 2 && isLeap(year) ? 1 : 0);
-  return day <= last;
-}
+bool isValidDate(int year, int month, int day) { return call_line::isValidDate(year, month, day); }
 
 bool isValidTime(int hour, int minute, int second) {
-  return hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 60;
+  return call_line::isValidTime(hour, minute, second);
 }
 
 DateTime encodeDateTime(int year, int month, int day, int hour, int minute, int second) {
@@ -84,121 +89,45 @@ DateTimeParts decodeDateTime(DateTime value) {
 }
 
 bool toInt32(std::string_view text, std::int32_t& value) {
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  if (i == text.size()) return false;
-  std::int64_t v = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-    if (v > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) return false;
-  }
-  if (negative) v = -v;
-  if (v > std::numeric_limits<std::int32_t>::max()) return false;
-  value = static_cast<std::int32_t>(v);
-  return true;
+  return call_line::parseInt32(text, value);
 }
 
-bool carriesCall(std::string_view line) {
-  return !line.empty() && line[0] != ' ' && line.size() > kMaxSkippedLineLength;
-}
+bool carriesCall(std::string_view line) { return call_line::carriesCall(line); }
 
 bool parseCallLine(std::string_view line, ReportCall& call, std::string& error) {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  int dh = 0, dm = 0, ds = 0;
-  if (!pieceToInt(line, 6, 4, year) || !pieceToInt(line, 3, 2, month) ||
-      !pieceToInt(line, 0, 2, day) || !pieceToInt(line, 11, 2, hour) ||
-      !pieceToInt(line, 14, 2, minute) || !pieceToInt(line, 17, 2, second) ||
-      !pieceToInt(line, 22, 2, dh) || !pieceToInt(line, 25, 2, dm) ||
-      !pieceToInt(line, 28, 2, ds)) {
-    error = ru("дата, время или длительность не являются числами");
-    return false;
+  call_line::CallLineFields f;
+  switch (call_line::splitCallLine(line, f)) {
+    case call_line::LineError::None:
+      break;
+    case call_line::LineError::NotANumber:
+      error = ru("дата, время или длительность не являются числами");
+      return false;
+    case call_line::LineError::BadDate:
+      error = ru("неверная дата ") + quoted(line.substr(call_line::kDay, call_line::kDateEnd));
+      return false;
+    case call_line::LineError::BadTime:
+      error = ru("неверное время ") +
+              quoted(line.substr(call_line::kHour, call_line::kTimeEnd - call_line::kHour));
+      return false;
+    case call_line::LineError::BadDuration:
+      error = ru("неверная длительность ") +
+              quoted(line.substr(call_line::kDurationHours,
+                                 call_line::kDurationEnd - call_line::kDurationHours));
+      return false;
+    case call_line::LineError::NoCloseBracket:
+      error = ru("нет \")\" после программного номера");
+      return false;
   }
-  if (!isValidDate(year, month, day)) {
-    error = ru("неверная дата ") + quoted(line.substr(0, 10));
-    return false;
-  }
-  if (!isValidTime(hour, minute, second)) {
-    error = ru("неверное время ") + quoted(line.substr(11, 8));
-    return false;
-  }
-  if (!isValidTime(dh, dm, ds)) {
-    error = ru("неверная длительность ") + quoted(line.substr(22, 8));
-    return false;
-  }
-
-  // The hardware number starts after the three spaces that follow the duration and runs up to
-  // the bracket, whatever its width. A line without a bracket after a hardware number (edited
-  // by hand, damaged) is read by the fixed columns of a three-digit hardware number: three
-  // characters, one column for the bracket, then the programmed number up to ")".
-  constexpr std::size_t kHardwareColumn = 33;
-  constexpr std::size_t kHardwareWidth = 3;
-  std::size_t open = line.find('(', kHardwareColumn);
-  if (open == std::string_view::npos || open == kHardwareColumn) {
-    open = kHardwareColumn + kHardwareWidth;
-  }
-  const std::size_t close = line.find(')', open + 1);
-  if (close == std::string_view::npos) {
-    error = ru("нет \")\" после программного номера");
-    return false;
-  }
-
-  call.start = encodeDateTime(year, month, day, hour, minute, second);
-  call.duration = encodeDateTime(1900, 1, 1, dh, dm, ds);
-  call.durHours = static_cast<std::uint16_t>(dh);
-  call.durMinutes = static_cast<std::uint16_t>(dm);
-  call.durSeconds = static_cast<std::uint16_t>(ds);
-  call.durationSec = dh * 3600 + dm * 60 + ds;
-  call.hwNumber.assign(line.substr(kHardwareColumn, open - kHardwareColumn));
-  call.prgNumber.clear();
-  for (std::size_t i = open + 1; i < close; ++i) {
-    if (line[i] != ' ') call.prgNumber += line[i];
-  }
-
-  // After ")": three spaces, the trunk right-aligned in five columns (a longer trunk is written
-  // whole), five spaces and the dialed number. Reading by these columns keeps a blank trunk
-  // field of a model without trunk numbers from swallowing the dialed number.
-  call.trunkText.clear();
-  call.extNumber.clear();
-  std::size_t numberBegin = line.size();
-  const std::size_t gapEnd = std::min(close + 4, line.size());
-  const bool gapIsBlank =
-      line.substr(close + 1, gapEnd - close - 1).find_first_not_of(' ') == std::string_view::npos;
-  // The first word at or after `from`: the trunk; the dialed number is what follows it.
-  auto takeWord = [&](std::size_t from) {
-    const std::size_t first = line.find_first_not_of(' ', from);
-    if (first == std::string_view::npos) return;
-    std::size_t end = line.find(' ', first);
-    if (end == std::string_view::npos) end = line.size();
-    call.trunkText.assign(line.substr(first, end - first));
-    numberBegin = end;
-  };
-  const std::size_t trunkBegin = close + 4;
-  if (!gapIsBlank) {
-    takeWord(close + 1);  // not the program's layout: take the first word as the trunk
-  } else if (trunkBegin < line.size()) {
-    const std::string_view rest = line.substr(trunkBegin);
-    const bool fieldFits =
-        rest.size() <= 5 || rest.substr(5, 5).find_first_not_of(' ') == std::string_view::npos;
-    if (fieldFits) {
-      const std::string_view field = rest.substr(0, 5);
-      const std::size_t first = field.find_first_not_of(' ');
-      if (first != std::string_view::npos) {
-        const std::size_t end = field.find(' ', first);
-        call.trunkText.assign(field.substr(
-            first, end == std::string_view::npos ? field.size() - first : end - first));
-      }
-      numberBegin = trunkBegin + 10;
-    } else {
-      takeWord(trunkBegin);  // an over-wide trunk is written whole
-    }
-  }
-  for (std::size_t i = numberBegin; i < line.size(); ++i) {
-    if (line[i] != ' ') call.extNumber += line[i];
-  }
+  call.start = encodeDateTime(f.year, f.month, f.day, f.hour, f.minute, f.second);
+  call.duration = encodeDateTime(1900, 1, 1, f.durationHours, f.durationMinutes, f.durationSeconds);
+  call.durHours = static_cast<std::uint16_t>(f.durationHours);
+  call.durMinutes = static_cast<std::uint16_t>(f.durationMinutes);
+  call.durSeconds = static_cast<std::uint16_t>(f.durationSeconds);
+  call.durationSec = f.durationHours * 3600 + f.durationMinutes * 60 + f.durationSeconds;
+  call.hwNumber.assign(f.hardware);
+  assignWithoutSpaces(call.prgNumber, f.programmed);
+  call.trunkText.assign(f.trunk);
+  assignWithoutSpaces(call.extNumber, f.dialed);
   return true;
 }
 
@@ -293,6 +222,18 @@ void Traffic::addCall(const ReportCall& call) {
     outSec += call.durationSec;
   }
   totalSec += call.durationSec;
+}
+
+void Traffic::add(const Traffic& other) {
+  inHours += other.inHours;
+  setInMinutes(other.inMinutes + inMinutes);
+  setInSeconds(other.inSeconds + inSeconds);
+  inSec += other.inSec;
+  outHours += other.outHours;
+  setOutMinutes(other.outMinutes + outMinutes);
+  setOutSeconds(other.outSeconds + outSeconds);
+  outSec += other.outSec;
+  totalSec += other.totalSec;
 }
 
 std::string formatTraffic(std::int64_t hours, std::int64_t minutes, std::int64_t seconds) {

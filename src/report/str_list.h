@@ -59,4 +59,57 @@ class TStrList_rep {
   std::vector<std::unique_ptr<T>> items_;
 };
 
+// The list for many entries that are never reordered (the calls of a data file): the entries
+// are kept by value in blocks of kBlockSize, so a million calls cost no million heap blocks,
+// adding never moves an entry, and separate threads can fill separate blocks.
+template <typename T>
+class TValueList_rep {
+ public:
+  static constexpr std::size_t kBlockBits = 16;
+  static constexpr std::size_t kBlockSize = std::size_t{1} << kBlockBits;
+
+  std::size_t count() const { return count_; }
+  bool empty() const { return count_ == 0; }
+
+  T& add(T&& item) {
+    if (blocks_.empty() || blocks_.back().size() == kBlockSize) {
+      blocks_.emplace_back();
+      blocks_.back().reserve(kBlockSize);
+    }
+    blocks_.back().push_back(std::move(item));
+    ++count_;
+    return blocks_.back().back();
+  }
+
+  // Appends a block made elsewhere. REQUIRES: every block before it is full, and it holds at
+  // most kBlockSize entries.
+  void appendBlock(std::vector<T>&& block) {
+    count_ += block.size();
+    blocks_.push_back(std::move(block));
+  }
+
+  T& get(std::size_t index) { return blocks_[index >> kBlockBits][index & (kBlockSize - 1)]; }
+  const T& get(std::size_t index) const {
+    return blocks_[index >> kBlockBits][index & (kBlockSize - 1)];
+  }
+
+  void clear() {
+    blocks_.clear();
+    count_ = 0;
+  }
+  // Room for the block table; the blocks themselves are made as entries arrive.
+  void setCapacity(std::size_t capacity) {
+    blocks_.reserve((capacity + kBlockSize - 1) / kBlockSize);
+  }
+
+  void swap(TValueList_rep& other) noexcept {
+    blocks_.swap(other.blocks_);
+    std::swap(count_, other.count_);
+  }
+
+ private:
+  std::vector<std::vector<T>> blocks_;
+  std::size_t count_ = 0;
+};
+
 }  // namespace kordel::report

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/cli/alarm_reporter.h"
 
@@ -68,5 +69,28 @@ struct ReportOptions {
   std::optional<std::string> prefix;
 };
 int runReport(const ReportOptions& options);
+
+struct AnalyzeOptions {
+  std::vector<std::string> inputs;  // data files and folders (names as the system gives them)
+  std::optional<std::string> from;  // "2024-03-01" or "01.03.2024", optionally " HH:MM[:SS]"
+  std::optional<std::string> to;    // the same; a date alone includes that whole day
+  std::optional<std::string> tariffs;
+  std::optional<std::string> directory;
+  std::vector<std::string> accessCodes;  // "DIGITS" for every trunk, "TRUNK=DIGITS" for one
+  std::string key = "prg";               // prg | hw
+  std::string group = "extension";       // extension | department | top-department
+  std::vector<std::string> extensions;
+  std::vector<std::string> departments;  // UTF-8
+  std::vector<std::string> trunks;
+  std::string direction = "all";  // all | in | out
+  std::optional<std::string> prefix;
+  int minDuration = 0;
+  int top = 10;
+  int hideDigits = 0;
+  std::string format = "text";      // text | csv | json | xlsx
+  std::vector<std::string> tables;  // table keys; empty: the usual set
+  std::optional<std::string> output;
+};
+int runAnalyze(const AnalyzeOptions& options);
 
 }  // namespace kordel::cli

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,8 +39,7 @@ void alarmOptions(CLI::App& cmd, AlarmOptions& a) {
                "Alarm when the PBX buffer is this full, in percent (default 80; again when full)",
                1, 100);
   opt::integer(cmd, "--alarm-silence", a.thresholds.silentMinutes,
-               "Alarm when the PBX has not answered for this many minutes (default 15)", 1,
-               100000);
+               "Alarm when the PBX has not answered for this many minutes (default 15)", 1, 100000);
   opt::integer(cmd, "--alarm-clock", a.thresholds.clockSkewMinutes,
                "Alarm when the PBX clock is off the computer's by more minutes (default 5)", 0,
                100000);
@@ -109,6 +109,46 @@ Run reportCommand(CLI::App& cmd) {
   return [o] { return runReport(*o); };
 }
 
+// kordel-cli analyze: costs and call tables over many data files.
+Run analyzeCommand(CLI::App& cmd) {
+  auto o = std::make_shared<AnalyzeOptions>();
+  cmd.add_option("FILE|FOLDER", o->inputs, "Data files, or folders of them")->required();
+  cmd.add_option("--from", o->from,
+                 "Calls that start at or after: 2024-03-01 or 01.03.2024 [HH:MM[:SS]]");
+  cmd.add_option("--to", o->to,
+                 "Calls that start before this time; a date alone includes that day");
+  cmd.add_option("--tariffs", o->tariffs, "Tariff file (CSV)");
+  cmd.add_option("--access-code", o->accessCodes,
+                 "Access codes stripped before matching: DIGITS, or TRUNK=DIGITS, comma-separated")
+      ->delimiter(',');
+  cmd.add_option("--directory", o->directory, "Directory of extensions (CSV)");
+  opt::choice(cmd, "--key", o->key, {"prg", "hw"},
+              "Extensions are programmed (prg, default) or hardware (hw) numbers");
+  opt::choice(cmd, "--group", o->group, {"extension", "department", "top-department"},
+              "The table of totals: by extension (default), department or top department");
+  cmd.add_option("--extension", o->extensions, "Only these extensions, comma-separated")
+      ->delimiter(',');
+  cmd.add_option("--department", o->departments,
+                 "Only these departments (with those below them), comma-separated")
+      ->delimiter(',');
+  opt::choice(cmd, "--direction", o->direction, {"all", "in", "out"}, "Incoming or outgoing only");
+  cmd.add_option("--trunk", o->trunks, "Only these trunks, comma-separated")->delimiter(',');
+  cmd.add_option("--prefix", o->prefix, "Only dialed numbers that begin with these digits");
+  opt::integer(cmd, "--min-duration", o->minDuration, "Only calls of at least N seconds", 0, 86400);
+  opt::integer(cmd, "--top", o->top, "Rows of the top lists (default 10)", 0, 100000);
+  opt::integer(cmd, "--hide-digits", o->hideDigits, "Hide the last N digits of external numbers", 0,
+               30);
+  opt::choice(cmd, "--format", o->format, {"text", "csv", "json", "xlsx"},
+              "Output: aligned text (default), CSV, JSON, or XLSX (needs --output)");
+  cmd.add_option("--table", o->tables,
+                 "Tables to write, comma-separated: summary, extensions, departments, "
+                 "top_departments, directions, trunks, longest, costliest, numbers, hours, days, "
+                 "trunk_load")
+      ->delimiter(',');
+  cmd.add_option("--output", o->output, "Write to this file instead of stdout");
+  return [o] { return runAnalyze(*o); };
+}
+
 struct Command {
   const char* name;
   const char* summary;
@@ -119,7 +159,9 @@ constexpr Command kCommands[] = {
     {"read", "Empty the PBX call-record buffer into the data file", readCommand},
     {"monitor", "Watch the connections of a QTR PBX", monitorCommand},
     {"report", "Build traffic reports from a data file", reportCommand},
-    {"collect", "Collect calls without end, as a service: waits for the PBX, alarms", collectCommand},
+    {"collect", "Collect calls without end, as a service: waits for the PBX, alarms",
+     collectCommand},
+    {"analyze", "Costs and call tables over many data files", analyzeCommand},
 };
 
 int run(int argc, char** argv) {
