@@ -126,7 +126,8 @@ std::vector<AlarmEvent> AlarmMonitor::dataFileWritten() {
 std::vector<AlarmEvent> AlarmMonitor::dataFileFailed(const std::string& fileName) {
   std::vector<AlarmEvent> out;
   set(AlarmKind::kDataFile, true,
-      ru("Не удается записать файл данных ") + fileName + ru("; записи остаются в буфере АТС."),
+      ru("Не удается записать файл данных ") + quoteForMessage(fileName) +
+          ru("; записи остаются в буфере АТС."),
       out);
   return out;
 }

@@ -126,8 +126,8 @@ CollectorResult Collector::run() {
       // The PBX answers; the data file does not take the line (a full disk, a lost mount). The
       // record stays in the PBX; the same pass is tried again after the wait, saying so only
       // when the wait grows.
-      const std::string why =
-          ru("Не удалось записать строку в файл данных ") + link_.settings.dataFileName + ".";
+      const std::string why = ru("Не удалось записать строку в файл данных ") +
+                              quoteForMessage(link_.settings.dataFileName) + ".";
       if (retryMs != lastSaveRetryMs_) observer_.passFailed(why, retryMs);
       lastSaveRetryMs_ = retryMs;
       if (!waitBeforeRetry(retryMs)) return pass;
@@ -170,7 +170,8 @@ bool Collector::reconnect(std::string& why) {
     // A port that cannot even be closed is opened anew all the same.
   }
   if (link_.openPort(link_.settings.portName) != kOk) {
-    why = ru("Ошибка при открытии СОМ-порта.") + " (" + link_.settings.portName + ")";
+    why = ru("Ошибка при открытии СОМ-порта.") + " (" + quoteForMessage(link_.settings.portName) +
+          ")";
     return false;
   }
   try {

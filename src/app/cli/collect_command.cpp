@@ -84,8 +84,8 @@ int runCollect(const CollectOptions& options) {
   AlarmReporter reporter(options.alarms.command);
   ServiceLog log(*link, reporter);
   const int maxRetryMs = std::max(options.maxRetrySeconds, 1) * 1000;
-  printError(ru("Сбор данных: порт ") + settings.portName + ru(", файл данных ") +
-             settings.dataFileName + ".");
+  printError(ru("Сбор данных: порт ") + quoteForMessage(settings.portName) + ru(", файл данных ") +
+             quoteForMessage(settings.dataFileName) + ".");
 
   // The PBX (or the port) may not be there yet: wait for it.
   for (int retryMs = 1000;; retryMs = std::min(retryMs * 2, maxRetryMs)) {
@@ -96,7 +96,7 @@ int runCollect(const CollectOptions& options) {
       // Opened anew below all the same.
     }
     if (link->openPort(settings.portName) != kOk) {
-      why = ru("Ошибка при открытии СОМ-порта.") + " (" + settings.portName + ")";
+      why = ru("Ошибка при открытии СОМ-порта.") + " (" + quoteForMessage(settings.portName) + ")";
     } else {
       try {
         if (link->queryStatus() >= 0) break;
@@ -123,7 +123,9 @@ int runCollect(const CollectOptions& options) {
     for (int retryMs = 1000; link->appendTitleLines() != kOk;
          retryMs = std::min(retryMs * 2, maxRetryMs)) {
       for (const AlarmEvent& e : monitor.dataFileFailed(settings.dataFileName)) reporter.report(e);
-      log.say(ru("Не удалось записать файл данных: ") + settings.dataFileName + ".", retryMs);
+      log.say(
+          ru("Не удалось записать файл данных: ") + quoteForMessage(settings.dataFileName) + ".",
+          retryMs);
       if (!pause(retryMs)) return kExitOk;
     }
   }

@@ -78,8 +78,7 @@ class TerminalView : public RecordView, public CollectorObserver {
   std::string progress(int inBuffer, int rejected) const {
     const int saved = sink_ != nullptr ? sink_->recordsSaved() : 0;
     return cp1251ToUtf8(ru("Считано записей: ") + std::to_string(saved) + ru(", в буфере: ") +
-                        std::to_string(inBuffer) + ru(", отвергнуто: ") +
-                        std::to_string(rejected));
+                        std::to_string(inBuffer) + ru(", отвергнуто: ") + std::to_string(rejected));
   }
   std::string newLine() const { return tty_ ? "\n" : ""; }
   static std::string retryText(int retryMs) {
@@ -123,7 +122,7 @@ int runRead(const ReadOptions& options) {
     view.addTitle(link->headerLine);
     view.addTitle(link->columnTitleLine);
     if (link->appendTitleLines() != kOk) {
-      printError(ru("Не удалось записать файл данных: ") + settings.dataFileName);
+      printError(ru("Не удалось записать файл данных: ") + quoteForMessage(settings.dataFileName));
       return kExitDataFileFailed;
     }
   }
@@ -137,9 +136,10 @@ int runRead(const ReadOptions& options) {
   const CollectorResult end = collector.run();
   view.finish();
   if (sink.saveFailed()) {
-    printError(ru("Не удалось записать строку в файл данных ") + settings.dataFileName +
+    printError(ru("Не удалось записать строку в файл данных ") +
+               quoteForMessage(settings.dataFileName) +
                ru(". Считывание остановлено; запись осталась в буфере АТС:"));
-    printError(sink.failedLine());
+    printError(quoteForMessage(sink.failedLine()));
     return kExitDataFileFailed;
   }
   if (view.outputClosed()) {
