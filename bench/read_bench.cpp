@@ -13,6 +13,7 @@
 #include "bench_timing.h"
 #include "files/record_sink.h"
 #include "link/pbx_link.h"
+#include "link/wire_trace.h"
 #include "pbxsim.h"
 
 namespace {
@@ -32,7 +33,7 @@ class Timestamps : public kordel::RecordView {
 
 // Reads a buffer of kRecords records once and prints the figures; false when the simulated
 // PBX did not answer or delivered nothing.
-bool readBuffer(const char* name, bool lineSpeed) {
+bool readBuffer(const char* name, bool lineSpeed, bool traced = false) {
   pbxsim::Scenario scenario;
   scenario.modelCode = 4;  // QTR160
   scenario.lineSpeed = lineSpeed;
@@ -45,6 +46,10 @@ bool readBuffer(const char* name, bool lineSpeed) {
   const auto dir = std::filesystem::temp_directory_path() / "kordel-read-bench";
   std::filesystem::create_directories(dir);
   kordel::PbxLink link(dir.string());
+  if (traced) {
+    // The wire trace of every byte, as KORDEL_TRACE or kordel-cli --trace gives it.
+    link.port->trace = std::make_shared<kordel::WireTrace>((dir / "wire.txt").string());
+  }
   if (link.openPort(device) != kordel::kOk || link.queryStatus() != kordel::kOk) {
     std::fprintf(stderr, "%s: the simulated PBX does not answer\n", name);
     return false;
@@ -90,6 +95,8 @@ bool readBuffer(const char* name, bool lineSpeed) {
 
 int main() {
   bool ok = readBuffer("read at 19200 baud", true);
+  ok = readBuffer("read at 19200 baud, wire trace on", true, true) && ok;
   ok = readBuffer("read without line emulation", false) && ok;
+  ok = readBuffer("read without line emulation, wire trace on", false, true) && ok;
   return ok ? 0 : 1;
 }
