@@ -130,6 +130,22 @@ TEST(ReadRecords, AReadEndsOnceItHandedOverMoreThanTheBufferCouldHold) {
   EXPECT_EQ(r.seen.size(), 5u + 20u + 100u);  // the status, the capacity and the margin
 }
 
+TEST(ReadRecords, RepliesWhoseLengthByteIsTwoShortAreNamedAsDamaged) {
+  // Every first-record reply's length byte says 13 for a 15-byte record: the PBX answers, so
+  // the read must not end as if it did not.
+  pbxsim::Scenario s = qtr();
+  s.units[0].records = {call(1, "12345678"), call(2, "12345678")};
+  ASSERT_EQ(s.units[0].records[0].bytes.size(), 15u);
+  Reader r(s);
+  pbxsim::Faults f;
+  f.byteFault = {pbxsim::ByteFault::Kind::WrongByte, 0, 5, true, 0x01, 13, 0};
+  r.t.sim.setFaults(f);
+  EXPECT_EQ(r.t.link.readRecords(), kReadFailed);
+  EXPECT_EQ(r.t.link.lastFault, LinkFault::kDamagedReplies);
+  EXPECT_TRUE(r.seen.empty());
+  EXPECT_TRUE(r.t.sim.takenRecords().empty());
+}
+
 TEST(ReadRecords, GeneratedRecordsArriveInOrder) {
   pbxsim::Scenario s = qtr();
   const auto records = pbxsim::generateRecords(s, 25, 7);
