@@ -6,6 +6,7 @@
 // handing each call to the GUI thread and the command-line tool implements on the terminal.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "files/data_file.h"
@@ -57,7 +58,7 @@ class RecordSink {
   // from the data file again; the failure is then recorded as for a failed append.
   bool waitDurable();
 
-  int recordsSaved() const { return saved_; }
+  int recordsSaved() const { return saved_.load(); }
   int recordsAlreadySaved() const { return alreadySaved_; }
   bool saveFailed() const { return saveFailed_; }
   const std::string& failedLine() const { return failedLine_; }
@@ -77,7 +78,7 @@ class RecordSink {
   bool readSeen_ = false;
   std::string resumeLine_;  // the last call-record line of the data file when the read began
   std::string lastLine_;    // the line appended last, until it is durable
-  int saved_ = 0;
+  std::atomic<int> saved_{0};  // read by other threads while a read runs (progress, tests)
   int alreadySaved_ = 0;
   bool saveFailed_ = false;
   std::string failedLine_;

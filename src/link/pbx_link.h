@@ -202,7 +202,7 @@ class PbxLink {
   // sent. Empty: always sent.
   std::function<bool()> beforeTaking;
   // Counts readRecords calls, so that a handler can tell one read from the next.
-  unsigned readSerial = 0;
+  std::atomic<unsigned> readSerial{0};
   // Why the last queryStatus or readRecords ended as it did.
   LinkFault lastFault = LinkFault::kNone;
   int faultDetail = 0;

@@ -89,6 +89,10 @@ void printPortError(const ECommError& e) { printError(portErrorText(e)); }
 
 void installStopHandlers(PbxLink* link) {
   gLink = link;
+  if (link != nullptr && gStop != 0) {
+    link->stopRequested = true;
+    link->continuousMode = false;
+  }
   struct sigaction action {};
   action.sa_handler = onStopSignal;
   sigemptyset(&action.sa_mask);

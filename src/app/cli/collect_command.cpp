@@ -70,6 +70,9 @@ bool pause(int ms) {
 }  // namespace
 
 int runCollect(const CollectOptions& options) {
+  // The stop signals are caught from the start: one that comes before the link exists ends the
+  // command before it talks to the PBX.
+  installStopHandlers(nullptr);
   int exitCode = kExitOk;
   auto link = makeLink(options.port, exitCode);
   if (!link) return exitCode;
@@ -80,6 +83,7 @@ int runCollect(const CollectOptions& options) {
     return kExitNoDataFile;
   }
   installStopHandlers(link.get());
+  if (stopSignalled()) return stopSignal() == SIGHUP ? kExitFailed : kExitOk;
   AlarmMonitor monitor(options.alarms.thresholds);
   AlarmReporter reporter(options.alarms.command);
   ServiceLog log(*link, reporter);

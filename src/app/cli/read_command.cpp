@@ -97,6 +97,9 @@ class TerminalView : public RecordView, public CollectorObserver {
 }  // namespace
 
 int runRead(const ReadOptions& options) {
+  // The stop signals are caught from the start: one that comes before the link exists ends the
+  // command before it talks to the PBX.
+  installStopHandlers(nullptr);
   int exitCode = kExitOk;
   auto link = makeLink(options.port, exitCode);
   if (!link) return exitCode;
@@ -108,6 +111,7 @@ int runRead(const ReadOptions& options) {
     return kExitNoDataFile;
   }
   installStopHandlers(link.get());
+  if (stopSignalled()) return stopSignal() == SIGHUP ? kExitFailed : kExitOk;
   if (int result = connect(*link); result != kExitOk) return result;
 
   TerminalView view(*link);
