@@ -138,15 +138,6 @@ std::string nibbleDigits(const std::uint8_t* bytes, int count, bool programmed) 
   return digits;
 }
 
-int currentCalendarYear() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  return local.tm_year + 1900;
-}
+int currentCalendarYear() { return localTime(std::time(nullptr)).tm_year + 1900; }
 
 }  // namespace kordel

@@ -3,6 +3,16 @@
 
 namespace kordel {
 
+std::tm localTime(std::time_t t) {
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &t);
+#else
+  localtime_r(&t, &local);
+#endif
+  return local;
+}
+
 namespace {
 
 constexpr std::uint32_t kSecondsPerDay = 86400;

@@ -5,10 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
 namespace kordel {
+
+// The computer's local time of `t` (localtime_r, or localtime_s on Windows).
+std::tm localTime(std::time_t t);
 
 // A date and time as the PBX counts it (seconds since 1 January 1980, no century rule).
 struct PbxClock {

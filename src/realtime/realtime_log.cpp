@@ -10,6 +10,7 @@
 #include "files/file_access.h"
 #include "files/regional_format.h"
 #include "files/text_codec.h"
+#include "link/coding.h"
 
 namespace kordel {
 
@@ -38,13 +39,7 @@ int stepLogInterval(int interval, int delta) {
 }
 
 StampTime localTimeNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = localTime(std::time(nullptr));
   return StampTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                    local.tm_hour,        local.tm_min,     local.tm_sec};
 }

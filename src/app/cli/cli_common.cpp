@@ -57,9 +57,31 @@ std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& e
   if (started.firstRun) {
     // A first run, as the window handles it: "Kordel.cfg" now holds the defaults and the old
     // "KordelOut.cfg" is gone, so that the window started next does not take its start-up mode.
-    printError(ru("Это первый запуск программы Kordel(возможно были удалены файлы конфигурации). "
-                  "Выберите пункт \"Настройки\" и установите номер СОМ-порта (или укажите --port)."));
+    printError(
+        ru("Это первый запуск программы Kordel(возможно были удалены файлы конфигурации). "
+           "Выберите пункт \"Настройки\" и установите номер СОМ-порта (или укажите --port)."));
     exitCode = kExitUsage;
+    return nullptr;
+  }
+  return link;
+}
+
+std::shared_ptr<PbxLink> makeReadingLink(const std::optional<std::string>& port,
+                                         const std::optional<std::string>& dataFile,
+                                         int& exitCode) {
+  installStopHandlers(nullptr);
+  auto link = makeLink(port, exitCode);
+  if (!link) return nullptr;
+  Settings& settings = link->settings;
+  if (dataFile) settings.dataFileName = utf8ToCp1251(*dataFile);
+  if (settings.dataFileName.empty()) {
+    printError(ru("Не выбран файл для сохранения данных."));
+    exitCode = kExitNoDataFile;
+    return nullptr;
+  }
+  installStopHandlers(link.get());
+  if (stopSignalled()) {
+    exitCode = stopSignal() == SIGHUP ? kExitFailed : kExitOk;
     return nullptr;
   }
   return link;

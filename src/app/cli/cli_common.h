@@ -21,6 +21,13 @@ void printLine(const std::string& cp1251Text);
 // message printed and `exitCode` set.
 std::shared_ptr<PbxLink> makeLink(const std::optional<std::string>& port, int& exitCode);
 
+// The link of a read or of collection: the stop signals caught from the start (one that comes
+// before the link exists ends the command before it talks to the PBX), the port as makeLink
+// takes it, the data file from `dataFile` (UTF-8) or "KordelOut.cfg". Returns the link, or
+// nothing with `exitCode` set (a message printed, or kExitOk/kExitFailed for a stop signal).
+std::shared_ptr<PbxLink> makeReadingLink(const std::optional<std::string>& port,
+                                         const std::optional<std::string>& dataFile, int& exitCode);
+
 // Opens the port and identifies the PBX. Returns kExitOk, or prints what went wrong (the link's
 // lastFault) and returns kExitPortFailed or kExitNoAnswer.
 int connect(PbxLink& link);

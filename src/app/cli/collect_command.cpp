@@ -70,20 +70,10 @@ bool pause(int ms) {
 }  // namespace
 
 int runCollect(const CollectOptions& options) {
-  // The stop signals are caught from the start: one that comes before the link exists ends the
-  // command before it talks to the PBX.
-  installStopHandlers(nullptr);
   int exitCode = kExitOk;
-  auto link = makeLink(options.port, exitCode);
+  auto link = makeReadingLink(options.port, options.dataFile, exitCode);
   if (!link) return exitCode;
   Settings& settings = link->settings;
-  if (options.dataFile) settings.dataFileName = utf8ToCp1251(*options.dataFile);
-  if (settings.dataFileName.empty()) {
-    printError(ru("Не выбран файл для сохранения данных."));
-    return kExitNoDataFile;
-  }
-  installStopHandlers(link.get());
-  if (stopSignalled()) return stopSignal() == SIGHUP ? kExitFailed : kExitOk;
   AlarmMonitor monitor(options.alarms.thresholds);
   AlarmReporter reporter(options.alarms.command);
   ServiceLog log(*link, reporter);

@@ -12,15 +12,16 @@ namespace kordel::cli {
 
 // Exit statuses shared by the commands.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;          // an unexpected error (the message says which)
+inline constexpr int kExitFailed = 1;  // an unexpected error (the message says which)
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitPortFailed = 3;      // the port cannot be opened
 inline constexpr int kExitNoAnswer = 4;        // the PBX does not answer / identification failed
 inline constexpr int kExitNoDataFile = 5;      // no data file chosen
 inline constexpr int kExitDataFileFailed = 6;  // the data file cannot be written
 inline constexpr int kExitReadFailed = 7;      // the read ended on a link failure
-inline constexpr int kExitFileFailed = 8;      // an input file cannot be read or a line does not convert
-inline constexpr int kExitWriteFailed = 9;     // a report or log cannot be written
+inline constexpr int kExitFileFailed =
+    8;  // an input file cannot be read or a line does not convert
+inline constexpr int kExitWriteFailed = 9;  // a report or log cannot be written
 
 struct StatusOptions {
   std::optional<std::string> port;
@@ -65,7 +66,7 @@ struct ReportOptions {
   std::optional<std::string> sortLines;   // hw | prg | out | in | total
   std::optional<std::string> sortTrunks;  // trunk | out | in | total
   std::optional<std::string> subscriber;
-  std::string by = "prg";                 // prg | hw
+  std::string by = "prg";  // prg | hw
   std::optional<std::string> prefix;
 };
 int runReport(const ReportOptions& options);

@@ -97,21 +97,11 @@ class TerminalView : public RecordView, public CollectorObserver {
 }  // namespace
 
 int runRead(const ReadOptions& options) {
-  // The stop signals are caught from the start: one that comes before the link exists ends the
-  // command before it talks to the PBX.
-  installStopHandlers(nullptr);
   int exitCode = kExitOk;
-  auto link = makeLink(options.port, exitCode);
+  auto link = makeReadingLink(options.port, options.dataFile, exitCode);
   if (!link) return exitCode;
   Settings& settings = link->settings;
-  if (options.dataFile) settings.dataFileName = utf8ToCp1251(*options.dataFile);
   const bool titles = options.titles.value_or(settings.titleEnabled);
-  if (settings.dataFileName.empty()) {
-    printError(ru("Не выбран файл для сохранения данных."));
-    return kExitNoDataFile;
-  }
-  installStopHandlers(link.get());
-  if (stopSignalled()) return stopSignal() == SIGHUP ? kExitFailed : kExitOk;
   if (int result = connect(*link); result != kExitOk) return result;
 
   TerminalView view(*link);
