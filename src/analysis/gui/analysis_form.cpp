@@ -510,6 +510,11 @@ void TAnalysisForm::fillMonths() {
     PeriodCombo->setCurrentIndex(kPeriodAll);
   }
   PeriodComboChange(PeriodCombo->currentIndex());
+  // Dates of one's own start from the span of the data.
+  if (PeriodCombo->currentIndex() == kPeriodAll && firstCall_ && lastCall_) {
+    FromDateEdit->setDate(dateOf(*firstCall_));
+    ToDateEdit->setDate(dateOf(*lastCall_));
+  }
 }
 
 void TAnalysisForm::fillDepartments() {
