@@ -132,7 +132,7 @@ struct LoadSlot {
 struct TrunkLoad {
   std::string trunk;
   std::uint32_t peak = 0;
-  WallTime peakSlot = 0;        // the first half hour with the peak
+  WallTime peakSlot = 0;  // the first half hour with the peak
   // The half hours with any call, in time order ("slots" would clash with Qt's keyword).
   std::vector<LoadSlot> halfHours;
 };

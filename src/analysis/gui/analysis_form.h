@@ -15,6 +15,11 @@
 // (AnalysisJob) with the engine's cancel flag; the window polls the job's progress counters with
 // a timer and takes its result on the GUI thread, so no widget is touched off that thread.
 // Every message box and file dialog goes through kordel::gui::dialogs().
+//
+// The folder src/analysis/gui holds the window files of the call analysis. They may use Qt
+// Widgets, Qt Charts and QtGui's PDF writer, the call analysis (src/analysis) and the core, and
+// the windows' shared helpers of src/app/gui (the dialog seam, text conversion);
+// analysis_job.h/.cpp include no Qt.
 #pragma once
 
 #include <QMainWindow>

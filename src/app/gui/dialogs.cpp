@@ -44,8 +44,7 @@ class QtDialogs final : public Dialogs {
     return run(dialog, request);
   }
 
-  std::optional<QStringList> openFiles(QWidget* parent,
-                                       const FileDialogRequest& request) override {
+  std::optional<QStringList> openFiles(QWidget* parent, const FileDialogRequest& request) override {
     QFileDialog dialog(parent, request.caption, request.directory);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
