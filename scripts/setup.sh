@@ -4,13 +4,14 @@
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-charts-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev
   libcli11-dev
   libxlsxwriter-dev
   g++-mingw-w64-x86-64
   clang libclang-rt-14-dev
   xvfb xauth
+  poppler-utils
 )
 missing=()
 for p in "${packages[@]}"; do

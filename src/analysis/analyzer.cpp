@@ -810,8 +810,8 @@ std::vector<TrunkLoad> Analyzer::loadOfTrunks(const std::vector<Piece>& pieces, 
   for (std::uint32_t t : trunkOrder) {
     TrunkLoad load;
     load.trunk = std::string(store_.trunks().text(t));
-    load.slots = std::move(slots[t]);
-    for (const LoadSlot& s : load.slots) {
+    load.halfHours = std::move(slots[t]);
+    for (const LoadSlot& s : load.halfHours) {
       if (s.peak > load.peak) {
         load.peak = s.peak;
         load.peakSlot = s.start;

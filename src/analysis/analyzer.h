@@ -132,8 +132,9 @@ struct LoadSlot {
 struct TrunkLoad {
   std::string trunk;
   std::uint32_t peak = 0;
-  WallTime peakSlot = 0;        // the first half hour with the peak
-  std::vector<LoadSlot> slots;  // the half hours with any call, in time order
+  WallTime peakSlot = 0;  // the first half hour with the peak
+  // The half hours with any call, in time order ("slots" would clash with Qt's keyword).
+  std::vector<LoadSlot> halfHours;
 };
 
 struct AnalysisResult {

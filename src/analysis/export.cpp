@@ -16,8 +16,9 @@ bool looksLikeFormula(const std::string& text) {
   return !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@');
 }
 
-// A cell as people read it (Windows-1251).
-std::string shownCell(const Cell& cell, const MoneyFormat& money) {
+}  // namespace
+
+std::string cellText(const Cell& cell, const MoneyFormat& money) {
   switch (cell.type) {
     case CellType::Text:
       return cell.text;
@@ -35,9 +36,11 @@ std::string shownCell(const Cell& cell, const MoneyFormat& money) {
   return std::string();
 }
 
+namespace {
+
 std::string csvField(const Cell& cell) {
   static const MoneyFormat kCsvMoney{',', ""};
-  std::string text = shownCell(cell, kCsvMoney);
+  std::string text = cellText(cell, kCsvMoney);
   if (cell.type == CellType::Text && looksLikeFormula(text)) text.insert(0, "'");
   const bool quote = text.find_first_of(";\"\r\n") != std::string::npos ||
                      (!text.empty() && (text.front() == ' ' || text.back() == ' '));
@@ -163,7 +166,7 @@ std::string toText(const std::vector<ResultTable>& tables, const MoneyFormat& mo
       for (std::size_t c = 0; c < table.columns.size(); ++c) {
         const std::string& title = table.columns[c].title;
         out += "  " + title + ':' + std::string(width - title.size() + 1, ' ') +
-               shownCell(table.rows[0][c], money) + '\n';
+               cellText(table.rows[0][c], money) + '\n';
       }
       continue;
     }
@@ -174,7 +177,7 @@ std::string toText(const std::vector<ResultTable>& tables, const MoneyFormat& mo
     for (const std::vector<Cell>& row : table.rows) {
       std::vector<std::string> shown;
       for (std::size_t c = 0; c < row.size(); ++c) {
-        shown.push_back(shownCell(row[c], money));
+        shown.push_back(cellText(row[c], money));
         widths[c] = std::max(widths[c], shown.back().size());
       }
       cells.push_back(std::move(shown));

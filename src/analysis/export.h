@@ -19,6 +19,10 @@
 
 namespace kordel::analysis {
 
+// A cell as people read it (Windows-1251): a count, "hh:mm:ss", "1 234,56", "05.03.2004" or
+// "05.03.2004 09:07:03".
+std::string cellText(const Cell& cell, const MoneyFormat& money = {});
+
 // One table: its header row and rows. Several: each headed by a line with its title, a blank
 // line between them.
 std::string toCsv(const std::vector<ResultTable>& tables);

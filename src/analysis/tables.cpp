@@ -221,7 +221,7 @@ ResultTable makeTable(TableKind kind, const AnalysisResult& r, const SourceInfo&
                    col("half_hour", "Получас", CellType::DateTime),
                    col("calls_at_once", "Одновременно", CellType::Integer)};
       for (const TrunkLoad& load : r.trunkLoad) {
-        for (const LoadSlot& s : load.slots) {
+        for (const LoadSlot& s : load.halfHours) {
           t.rows.push_back(
               {text(load.trunk), Cell::of(CellType::DateTime, s.start), integer(s.peak)});
         }

@@ -210,7 +210,7 @@ TEST_F(AnalyzerTest, TrunkLoadPerHalfHour) {
   const AnalysisResult r = run();
   auto slots = [](const TrunkLoad& load) {
     std::vector<std::string> out;
-    for (const LoadSlot& s : load.slots) {
+    for (const LoadSlot& s : load.halfHours) {
       out.push_back(formatDateTime(s.start).substr(11, 5) + "=" + std::to_string(s.peak));
     }
     return out;
@@ -329,7 +329,7 @@ TEST_F(AnalyzerTest, TwoThreadsAndOneGiveTheSameTables) {
                               seconds.begin() + static_cast<std::ptrdiff_t>(slot * 1800 + 1800));
         if (peak > 0) want.push_back(std::to_string(slot) + "=" + std::to_string(peak));
       }
-      for (const LoadSlot& s : load.slots) {
+      for (const LoadSlot& s : load.halfHours) {
         got.push_back(std::to_string((s.start - day0) / 1800) + "=" + std::to_string(s.peak));
       }
       EXPECT_EQ(got, want) << "trunk " << load.trunk;

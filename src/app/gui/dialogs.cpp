@@ -44,6 +44,25 @@ class QtDialogs final : public Dialogs {
     return run(dialog, request);
   }
 
+  std::optional<QStringList> openFiles(QWidget* parent, const FileDialogRequest& request) override {
+    QFileDialog dialog(parent, request.caption, request.directory);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    if (!request.nameFilters.isEmpty()) dialog.setNameFilters(request.nameFilters);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen;
+  }
+
+  std::optional<QString> chooseFolder(QWidget* parent, const FileDialogRequest& request) override {
+    QFileDialog dialog(parent, request.caption, request.directory);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    return run(dialog, request);
+  }
+
  private:
   static std::optional<QString> run(QFileDialog& dialog, const FileDialogRequest& request) {
     if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);

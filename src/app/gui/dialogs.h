@@ -40,6 +40,18 @@ class Dialogs {
   // dialog accepts the name of a file that does not exist yet.
   virtual std::optional<QString> openFile(QWidget* parent, const FileDialogRequest& request) = 0;
   virtual std::optional<QString> saveFile(QWidget* parent, const FileDialogRequest& request) = 0;
+  // Existing files to open, one or several: the chosen paths, or nothing when the user
+  // cancelled. By default one file, asked for through openFile().
+  virtual std::optional<QStringList> openFiles(QWidget* parent, const FileDialogRequest& request) {
+    const std::optional<QString> one = openFile(parent, request);
+    if (!one) return std::nullopt;
+    return QStringList{*one};
+  }
+  // An existing folder: its path, or nothing when the user cancelled. By default asked for
+  // through openFile().
+  virtual std::optional<QString> chooseFolder(QWidget* parent, const FileDialogRequest& request) {
+    return openFile(parent, request);
+  }
 };
 
 // The dialogs in use: the real ones unless a test installed others.

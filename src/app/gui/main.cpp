@@ -5,12 +5,15 @@
 //
 // KORDEL_SCREENSHOT_DIR: when set, the program saves pictures of its main window (after the
 // first read, or after 20 s without one), the settings dialog and the About window as
-// main_window.png, settings.png and about.png in that directory and exits. Used by
-// scripts/screenshots.sh for the documentation.
+// main_window.png, settings.png and about.png in that directory and exits. With
+// KORDEL_SCREENSHOT_ANALYSIS naming a folder that holds data/ (data files), tariffs.csv and
+// directory.csv, it then analyses those in the analysis window and saves analysis.png too.
+// Used by scripts/screenshots.sh for the documentation.
 #include <QDir>
 #include <QTimer>
 #include <memory>
 
+#include "analysis/gui/analysis_form.h"
 #include "app/gui/about_form.h"
 #include "app/gui/application.h"
 #include "app/gui/main_form.h"
@@ -20,9 +23,26 @@
 
 namespace {
 
-// Saves the three pictures and ends the program.
+// The analysis window over the files of `input`, pictured when its job has ended.
+void saveAnalysisScreenshot(const QDir& dir, const QDir& input, TAnalysisForm& analysis) {
+  analysis.setSources({input.filePath(QStringLiteral("data"))});
+  analysis.setTariffFile(input.filePath(QStringLiteral("tariffs.csv")));
+  analysis.setDirectoryFile(input.filePath(QStringLiteral("directory.csv")));
+  analysis.showTable(kordel::analysis::TableKind::Departments);
+  analysis.resize(1180, 820);
+  analysis.show();
+  QObject::connect(&analysis, &TAnalysisForm::jobFinished, &analysis, [&analysis, dir] {
+    QTimer::singleShot(500, &analysis, [&analysis, dir] {
+      analysis.grab().save(dir.filePath(QStringLiteral("analysis.png")));
+      QCoreApplication::quit();
+    });
+  });
+  analysis.RunClick();
+}
+
+// Saves the pictures and ends the program.
 void saveScreenshots(const QString& directory, TMainForm& main, TOptionsForm& options,
-                     TAboutForm& about) {
+                     TAboutForm& about, TAnalysisForm& analysis) {
   QDir().mkpath(directory);
   const QDir dir(directory);
   main.grab().save(dir.filePath(QStringLiteral("main_window.png")));
@@ -34,7 +54,12 @@ void saveScreenshots(const QString& directory, TMainForm& main, TOptionsForm& op
   about.show();
   about.grab().save(dir.filePath(QStringLiteral("about.png")));
   about.hide();
-  QCoreApplication::quit();
+  const QString input = qEnvironmentVariable("KORDEL_SCREENSHOT_ANALYSIS");
+  if (input.isEmpty()) {
+    QCoreApplication::quit();
+    return;
+  }
+  saveAnalysisScreenshot(dir, QDir(input), analysis);
 }
 
 }  // namespace
@@ -47,13 +72,21 @@ int main(int argc, char** argv) {
   TAboutForm aboutForm;
   TMainForm_rep reportForm;
   TRealTimeForm realTimeForm;
+  TAnalysisForm analysisForm;
   mainForm.setWindows(&optionsForm, &aboutForm, &reportForm, &realTimeForm);
+  mainForm.setAnalysisWindow(&analysisForm);
   QObject::connect(&mainForm, &TMainForm::closed, &app, &QCoreApplication::quit,
                    Qt::QueuedConnection);
 
   const QString screenshotDir = qEnvironmentVariable("KORDEL_SCREENSHOT_DIR");
   if (!screenshotDir.isEmpty()) {
-    auto shoot = [&] { saveScreenshots(screenshotDir, mainForm, optionsForm, aboutForm); };
+    // Once: after the read, or after the wait when no read ended.
+    auto shot = std::make_shared<bool>(false);
+    auto shoot = [&, shot] {
+      if (*shot) return;
+      *shot = true;
+      saveScreenshots(screenshotDir, mainForm, optionsForm, aboutForm, analysisForm);
+    };
     // Let the window paint the last lines before it is pictured.
     QObject::connect(&mainForm, &TMainForm::readFinished, &app,
                      [shoot] { QTimer::singleShot(500, shoot); });

@@ -23,6 +23,7 @@
 
 #include <cstring>
 
+#include "analysis/gui/analysis_form.h"
 #include "app/gui/about_form.h"
 #include "app/gui/dialogs.h"
 #include "app/gui/options_form.h"
@@ -259,6 +260,9 @@ void TMainForm::buildMenu() {
   Report_MenuItem =
       item(file, "Report_MenuItem", "Составление выборки данных", &TMainForm::Report_MenuItemClick);
   ExitMenuItem = item(file, "ExitMenuItem", "Выйти из программы", &TMainForm::ExitMenuItemClick);
+  file->addSeparator();
+  Analysis_MenuItem = item(file, "Analysis_MenuItem", "Анализ звонков и стоимость",
+                           &TMainForm::Analysis_MenuItemClick);
 
   QMenu* pbx = MainMenu1->addMenu(u("АТС"));
   pbx->setObjectName(QStringLiteral("N2"));
@@ -616,6 +620,19 @@ void TMainForm::Report_MenuItemClick() {
   }
   report_->setStartDirectory(directory);
   report_->exec();
+}
+
+void TMainForm::Analysis_MenuItemClick() {
+  if (analysis_ == nullptr) return;
+  QString directory = startDirectory_;
+  if (link_ && !link_->settings.startDirectory.empty()) {
+    directory = fromCp1251(link_->settings.startDirectory);
+  }
+  analysis_->setStartDirectory(directory);
+  if (link_) analysis_->proposeDataFile(fromCp1251(link_->settings.dataFileName));
+  analysis_->show();
+  analysis_->raise();
+  analysis_->activateWindow();
 }
 
 void TMainForm::UnInterruptTimerTimer() {

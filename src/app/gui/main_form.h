@@ -40,6 +40,7 @@ class TOptionsForm;
 class TAboutForm;
 class TRealTimeForm;
 class TMainForm_rep;
+class TAnalysisForm;
 
 namespace kordel::gui {
 // The application title, also the caption of the main window.
@@ -60,6 +61,8 @@ class TMainForm : public QMainWindow,
   // The other windows, created by the program after this one; any may be null.
   void setWindows(TOptionsForm* options, TAboutForm* about, TMainForm_rep* report,
                   TRealTimeForm* realTime);
+  // The call analysis window, created after the others; may be null.
+  void setAnalysisWindow(TAnalysisForm* analysis) { analysis_ = analysis; }
 
   // --- start-up, connection, status ---
   void FormCreate();
@@ -81,6 +84,9 @@ class TMainForm : public QMainWindow,
   void AboutMenuItemClick();
   void RealTime_MenuItemClick();
   void Report_MenuItemClick();
+  // "Анализ звонков и стоимость": shows the analysis window beside this one. It only reads
+  // data files, so it stays available during a read (the data file is opened only per line).
+  void Analysis_MenuItemClick();
   void UnInterruptTimerTimer();
   void PickerTimerTimer();
 
@@ -144,6 +150,7 @@ class TMainForm : public QMainWindow,
   QAction* SelectFileFromData_MenuItem = nullptr;
   QAction* Report_MenuItem = nullptr;
   QAction* ExitMenuItem = nullptr;
+  QAction* Analysis_MenuItem = nullptr;
   QAction* LoadFromATSMenuItem = nullptr;
   QAction* ReadUninterruptMenuItem = nullptr;
   QAction* RealTime_MenuItem = nullptr;
@@ -218,4 +225,5 @@ class TMainForm : public QMainWindow,
   TAboutForm* about_ = nullptr;
   TMainForm_rep* report_ = nullptr;
   TRealTimeForm* realTime_ = nullptr;
+  TAnalysisForm* analysis_ = nullptr;
 };
