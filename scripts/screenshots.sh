@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes the pictures of kordel's windows for the documentation: the main window after a read
-# of a simulated PBX, the settings dialog and the About window, saved in docs/screenshots/ as
-# main_window.png, settings.png and about.png.
+# of a simulated PBX, the settings dialog, the About window, the report window with the data
+# file of that read loaded, and the dialog that chooses the data file, saved in
+# docs/screenshots/ as main_window.png, settings.png, about.png, report.png and
+# file_dialog.png.
 #
 # Usage: scripts/screenshots.sh [KORDEL [PBXSIM]]
 #   KORDEL  the built kordel program, PBXSIM the built pbxsim program; when left out they are
@@ -48,14 +50,15 @@ for _ in $(seq 100); do [[ -e "$work/pbx" ]] && break; sleep 0.05; done
 printf 'TARIF_FNAME=%s\r\nREALTIME_FNAME=%s\r\nAUTO=AUTOSTART_1\r\n' \
   "$work/calls.txt" "$work/real_time.log" >"$work/KordelOut.cfg"
 
-rm -f "$out/main_window.png" "$out/settings.png" "$out/about.png"
+pictures=(main_window settings about report file_dialog)
+for picture in "${pictures[@]}"; do rm -f "$out/$picture.png"; done
 (
   cd "$work"
   KORDEL_COM1="$work/pbx" KORDEL_SCREENSHOT_DIR="$out" ASAN_OPTIONS=detect_leaks=0 \
     xvfb-run -a -s "-screen 0 1280x800x24" "$kordel"
 )
 
-for picture in main_window settings about; do
+for picture in "${pictures[@]}"; do
   [[ -s "$out/$picture.png" ]] || { echo "screenshots.sh: $picture.png was not made" >&2; exit 1; }
 done
-echo "Saved: $out/main_window.png $out/settings.png $out/about.png"
+echo "Saved: ${pictures[*]/%/.png} in $out"
