@@ -314,26 +314,15 @@ TEST_F(ReportFormTest, EveryTextFitsItsColumnAtTheDefaultSizeAndAfterResizes) {
   for (int c = 0; c < 7; ++c) shown += calls->columnWidth(c);
   EXPECT_LE(shown, calls->viewport()->width());
 
-  // Wide: the proportional widths as they stand, the last column taking the rest.
-  form_.resize(1400, 600);
-  QApplication::processEvents();
-  int w = calls->width();
-  EXPECT_EQ(calls->columnWidth(0), w / 7 - 10);
-  EXPECT_EQ(calls->columnWidth(3), w / 7 - 18);
-  EXPECT_EQ(calls->columnWidth(6), w - 2 * (w / 7 - 10) - w / 7 - 3 * (w / 7 - 18) - 30);
-
-  // Narrow: the texts still fit; the last column gives up what the others took.
+  // Narrow: the texts still fit (the grid scrolls). Wide: see
+  // ResizeSetsGroupHeightsAndColumnWidths.
   form_.resize(420, 500);
   QApplication::processEvents();
   expectTextsFit(calls);
-  w = calls->width();
-  int sum = 0;
-  for (int c = 0; c < 7; ++c) sum += calls->columnWidth(c);
-  EXPECT_GE(sum, w - 30);
-  EXPECT_GT(calls->columnWidth(2), w / 7);  // "Длительность" needs more than its share here
 }
 
-TEST_F(ReportFormTest, AFailedLoadLeavesTheCountOfWhatIsShownInTheCaption) {
+// With a file loaded before, its count stays: LineThatDoesNotConvertLeavesThePreviousFileShown.
+TEST_F(ReportFormTest, AFailedFirstLoadGivesTheCountOfTheEmptyGrid) {
   std::string bad = kordel::formatCallRecordLine(record(300, "3", "3", "3", 3));
   bad.replace(11, 2, "25");
   std::ofstream(path("bad.txt"), std::ios::binary) << bad << "\r\n";
@@ -343,10 +332,6 @@ TEST_F(ReportFormTest, AFailedLoadLeavesTheCountOfWhatIsShownInTheCaption) {
   ASSERT_EQ(dialogs_.messages.size(), 1u);
   EXPECT_EQ(box->title(), u("Кол-во строк: 0"));
   EXPECT_EQ(column("StringGrid1", 0).size(), 0);
-  load("data.txt");
-  load("bad.txt");  // the file loaded before stays, with its count
-  EXPECT_EQ(box->title(), u("Кол-во строк: 5"));
-  EXPECT_EQ(column("StringGrid1", 0).size(), 4);
 }
 
 TEST_F(ReportFormTest, EscapeCancelsTheQueryAndLeavesTheWindowOpen) {
