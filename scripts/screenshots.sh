@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the pictures of kordel's windows for the documentation: the main window after a read
-# of a simulated PBX, the settings dialog, the About window and the call analysis window over a
-# generated month of calls, saved in docs/screenshots/ as main_window.png, settings.png,
-# about.png and analysis.png.
+# of a simulated PBX, the settings dialog, the About window, the report window with the data
+# file of that read loaded, the dialog that chooses the data file, and the call analysis window
+# over a generated month of calls, saved in docs/screenshots/ as main_window.png, settings.png,
+# about.png, report.png, file_dialog.png and analysis.png.
 #
 # Usage: scripts/screenshots.sh [KORDEL [PBXSIM]]
 #   KORDEL  the built kordel program, PBXSIM the built pbxsim program; when left out they are
@@ -80,14 +81,15 @@ LC_ALL=C awk 'BEGIN {
   }
 }' >"$work/analysis/data/2024-03.txt"
 
-rm -f "$out/main_window.png" "$out/settings.png" "$out/about.png" "$out/analysis.png"
+pictures=(main_window settings about report file_dialog analysis)
+for picture in "${pictures[@]}"; do rm -f "$out/$picture.png"; done
 (
   cd "$work"
   KORDEL_COM1="$work/pbx" KORDEL_SCREENSHOT_DIR="$out" KORDEL_SCREENSHOT_ANALYSIS="$work/analysis" \
     ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1280x900x24" "$kordel"
 )
 
-for picture in main_window settings about analysis; do
+for picture in "${pictures[@]}"; do
   [[ -s "$out/$picture.png" ]] || { echo "screenshots.sh: $picture.png was not made" >&2; exit 1; }
 done
-echo "Saved: $out/main_window.png $out/settings.png $out/about.png $out/analysis.png"
+echo "Saved: ${pictures[*]/%/.png} in $out"

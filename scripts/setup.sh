@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev qt6-charts-dev libqt6opengl6-dev
+  qt6-translations-l10n libqt6svg6
   libgtest-dev libgmock-dev
   libcli11-dev
   libxlsxwriter-dev

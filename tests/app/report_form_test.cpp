@@ -9,12 +9,14 @@
 #include <QApplication>
 #include <QFrame>
 #include <QGroupBox>
-#include <QLabel>
+#include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <algorithm>
 #include <deque>
@@ -240,7 +242,7 @@ TEST_F(ReportFormTest, NoSaveCommandWritesOverTheLoadedDataFile) {
 }
 
 TEST_F(ReportFormTest, ResizeSetsGroupHeightsAndColumnWidths) {
-  form_.resize(700, 600);
+  form_.resize(1200, 600);  // wide enough for every title in its proportional width
   QApplication::processEvents();
   auto* panel = form_.findChild<QWidget*>(u("Panel1"));
   auto* box = form_.findChild<QGroupBox*>(u("ALGroupBox"));
@@ -260,6 +262,76 @@ TEST_F(ReportFormTest, ResizeSetsGroupHeightsAndColumnWidths) {
   EXPECT_EQ(status->geometry().bottom(), form_.height() - 1);
   EXPECT_LE(panel->geometry().bottom(), status->geometry().top());
   ASSERT_NE(form_.findChild<QLabel*>(u("Label2")), nullptr);
+}
+
+// Every text of a grid fits its column in the font in use: a cell's text inside the item
+// margins and left of the grid line, a title inside the header's margins.
+void expectTextsFit(QTableView* grid) {
+  const int cellMargin =
+      2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1) + 1;
+  const int headerMargin =
+      2 * grid->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, grid->horizontalHeader());
+  const QAbstractItemModel* model = grid->model();
+  for (int c = 0; c < model->columnCount(); ++c) {
+    const int width = grid->columnWidth(c);
+    const QString title = model->headerData(c, Qt::Horizontal).toString();
+    EXPECT_LE(grid->horizontalHeader()->fontMetrics().horizontalAdvance(title) + headerMargin,
+              width)
+        << grid->objectName().toStdString() << " title " << title.toStdString();
+    for (int r = 0; r < model->rowCount(); ++r) {
+      const QString text = model->index(r, c).data().toString();
+      EXPECT_LE(grid->fontMetrics().horizontalAdvance(text) + cellMargin, width)
+          << grid->objectName().toStdString() << " " << text.toStdString();
+    }
+  }
+}
+
+TEST_F(ReportFormTest, EveryTextFitsItsColumnAtTheDefaultSizeAndAfterResizes) {
+  {
+    // A call with the longest numbers a line holds, and a day and hour of two digits.
+    std::ofstream out(path("data.txt"), std::ios::binary | std::ios::app);
+    kordel::CallRecord wide =
+        kordel::test::makeRecord(999, "9999", "99", "888888888888888888888", 9, 59, 59);
+    wide.day = 28;
+    wide.hour = 23;
+    // More calls than the grid shows at once, so that its vertical scroll bar takes its room.
+    for (int i = 0; i < 12; ++i) out << kordel::formatCallRecordLine(wide) << "\r\n";
+  }
+  load("data.txt");
+  ASSERT_TRUE(dialogs_.messages.empty());
+  auto* calls = form_.findChild<QTableView*>(u("StringGrid1"));
+  ASSERT_EQ(calls->model()->rowCount(), 16);
+  form_.resize(564, 570);  // the window's own size on a screen 1024 pixels wide or more
+  QApplication::processEvents();
+  for (const char* grid : {"StringGrid1", "ALGrid", "SLGrid"}) {
+    expectTextsFit(form_.findChild<QTableView*>(u(grid)));
+  }
+  // A little wider, the columns give up their spare pixels so that all of them are in view.
+  form_.resize(700, 570);
+  QApplication::processEvents();
+  expectTextsFit(calls);
+  int shown = 0;
+  for (int c = 0; c < 7; ++c) shown += calls->columnWidth(c);
+  EXPECT_LE(shown, calls->viewport()->width());
+
+  // Narrow: the texts still fit (the grid scrolls). Wide: see
+  // ResizeSetsGroupHeightsAndColumnWidths.
+  form_.resize(420, 500);
+  QApplication::processEvents();
+  expectTextsFit(calls);
+}
+
+// With a file loaded before, its count stays: LineThatDoesNotConvertLeavesThePreviousFileShown.
+TEST_F(ReportFormTest, AFailedFirstLoadGivesTheCountOfTheEmptyGrid) {
+  std::string bad = kordel::formatCallRecordLine(record(300, "3", "3", "3", 3));
+  bad.replace(11, 2, "25");
+  std::ofstream(path("bad.txt"), std::ios::binary) << bad << "\r\n";
+  auto* box = form_.findChild<QGroupBox*>(u("FileGroupBox"));
+  EXPECT_EQ(box->title(), u("Кол-во строк: "));
+  load("bad.txt");  // nothing loaded before: the grid is empty
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(box->title(), u("Кол-во строк: 0"));
+  EXPECT_EQ(column("StringGrid1", 0).size(), 0);
 }
 
 TEST_F(ReportFormTest, EscapeCancelsTheQueryAndLeavesTheWindowOpen) {

@@ -3,8 +3,11 @@
 
 #include <QVBoxLayout>
 
+#include "app/gui/desktop.h"
+
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("AboutForm"));
+  setWindowIcon(kordel::gui::programIcon());
   setWindowTitle(QString::fromUtf8("О программе"));
   setModal(false);
   QFont windowFont(QStringLiteral("MS Sans Serif"));

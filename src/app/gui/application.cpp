@@ -1,6 +1,7 @@
 // Windows: the application object.
 #include "app/gui/application.h"
 
+#include "app/gui/desktop.h"
 #include "app/gui/dialogs.h"
 #include "app/gui/main_form.h"
 #include "app/gui/qt_text.h"
@@ -31,6 +32,9 @@ bool runGuarded(const std::function<void()>& action) {
 KordelApplication::KordelApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("kordel"));
   setApplicationVersion(QStringLiteral("2.15"));
+  // The program speaks Russian, so Qt's own dialogs and buttons do too.
+  installQtTranslations(*this);
+  setWindowIcon(programIcon());
 }
 
 bool KordelApplication::notify(QObject* receiver, QEvent* event) {

@@ -2,6 +2,7 @@
 //
 // An exception that escapes a window command is shown in one standard error box and the
 // program goes on, as the toolkit's own exception box does on the program's home platform.
+// The application loads Qt's Russian texts and carries the program's icon.
 #pragma once
 
 #include <QApplication>

@@ -28,20 +28,11 @@ class QtDialogs final : public Dialogs {
   }
 
   std::optional<QString> openFile(QWidget* parent, const FileDialogRequest& request) override {
-    QFileDialog dialog(parent, request.caption, request.directory);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // A data file is usually named before it exists: accept any name.
-    dialog.setFileMode(QFileDialog::AnyFile);
-    return run(dialog, request);
+    return run(*makeFileDialog(parent, request, false));
   }
 
   std::optional<QString> saveFile(QWidget* parent, const FileDialogRequest& request) override {
-    QFileDialog dialog(parent, request.caption, request.directory);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    // The callers ask their own overwrite question where one is wanted.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    return run(dialog, request);
+    return run(*makeFileDialog(parent, request, true));
   }
 
   std::optional<QStringList> openFiles(QWidget* parent, const FileDialogRequest& request) override {
@@ -64,10 +55,7 @@ class QtDialogs final : public Dialogs {
   }
 
  private:
-  static std::optional<QString> run(QFileDialog& dialog, const FileDialogRequest& request) {
-    if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
-    if (!request.nameFilters.isEmpty()) dialog.setNameFilters(request.nameFilters);
-    if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
+  static std::optional<QString> run(QFileDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
@@ -85,5 +73,19 @@ Dialogs& dialogs() {
 }
 
 void setDialogs(Dialogs* replacement) { g_replacement = replacement; }
+
+std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileDialogRequest& request,
+                                            bool save) {
+  auto dialog = std::make_unique<QFileDialog>(parent, request.caption, request.directory);
+  dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  // A data file is usually named before it exists: the open dialog accepts any name too.
+  dialog->setFileMode(QFileDialog::AnyFile);
+  // The callers ask their own overwrite question where one is wanted.
+  if (save) dialog->setOption(QFileDialog::DontConfirmOverwrite);
+  if (!request.defaultSuffix.isEmpty()) dialog->setDefaultSuffix(request.defaultSuffix);
+  if (!request.nameFilters.isEmpty()) dialog->setNameFilters(request.nameFilters);
+  if (!request.fileName.isEmpty()) dialog->selectFile(request.fileName);
+  return dialog;
+}
 
 }  // namespace kordel::gui

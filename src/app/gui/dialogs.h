@@ -7,8 +7,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 namespace kordel::gui {
@@ -58,5 +60,11 @@ class Dialogs {
 Dialogs& dialogs();
 // Installs `replacement` (not owned; nullptr restores the real dialogs).
 void setDialogs(Dialogs* replacement);
+
+// The file dialog the real Dialogs show for `request`, set up but not shown: the platform's own
+// dialog where it has one (Windows, some desktops), else Qt's, which speaks the program's
+// language.
+std::unique_ptr<QFileDialog> makeFileDialog(QWidget* parent, const FileDialogRequest& request,
+                                            bool save);
 
 }  // namespace kordel::gui

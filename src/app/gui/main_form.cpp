@@ -14,10 +14,13 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QHelpEvent>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QScreen>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -25,6 +28,7 @@
 
 #include "analysis/gui/analysis_form.h"
 #include "app/gui/about_form.h"
+#include "app/gui/desktop.h"
 #include "app/gui/dialogs.h"
 #include "app/gui/options_form.h"
 #include "app/gui/qt_text.h"
@@ -106,6 +110,7 @@ TMainForm::TMainForm(const QString& startDirectory, QWidget* parent)
       alarms_(thresholdsFromEnvironment()),
       openDialogDirectory_(startDirectory) {
   setObjectName(QStringLiteral("MainForm"));
+  setWindowIcon(kordel::gui::programIcon());
   buildWindow();
   FormCreate();
 }
@@ -158,6 +163,7 @@ void TMainForm::buildWindow() {
 
   buildMenu();
   buildToolBar();
+  buildShortcuts();
 
   auto* central = new QWidget(this);
   auto* column = new QVBoxLayout(central);
@@ -351,11 +357,62 @@ void TMainForm::buildToolBar() {
   ToolBar1->addWidget(UnInterruptPanel);
 }
 
+namespace {
+
+// Shows a tool button's hint with the key that presses it, e.g. "Обновить (F5)"; the hint
+// itself stays as it is.
+class ShortcutHint : public QObject {
+ public:
+  ShortcutHint(QToolButton* button, const QKeySequence& keys)
+      : QObject(button), button_(button), keys_(keys) {
+    button->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != button_ || event->type() != QEvent::ToolTip) return false;
+    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
+                       button_->toolTip() + QStringLiteral(" (") +
+                           keys_.toString(QKeySequence::NativeText) + QStringLiteral(")"),
+                       button_);
+    return true;
+  }
+
+ private:
+  QToolButton* button_;
+  QKeySequence keys_;
+};
+
+}  // namespace
+
+void TMainForm::buildShortcuts() {
+  // The usual keys of the commands; the menus show them beside their items.
+  LoadFromATSMenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  Report_MenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+  ExitMenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  new ShortcutHint(ReadDataToolButton, LoadFromATSMenuItem->shortcut());
+
+  // Stop and Reload live on the tool bar only: their keys press the button when it is enabled,
+  // so a key does what a click would and nothing when a click could not.
+  auto buttonKey = [this](const char* name, QToolButton* button, const QKeySequence& keys) {
+    auto* action = new QAction(this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(keys);
+    addAction(action);  // a key of the window, with no menu item
+    connect(action, &QAction::triggered, button, [button] {
+      if (button->isEnabled()) button->click();
+    });
+    new ShortcutHint(button, keys);
+    return action;
+  };
+  StopAction = buttonKey("StopAction", StopToolButton, QKeySequence(Qt::Key_Escape));
+  ReloadAction = buttonKey("ReloadAction", ReloadToolButton, QKeySequence(Qt::Key_F5));
+}
+
 // --- start-up, connection, status ----------------------------------------------------------
 
-void TMainForm::showEvent(QShowEvent* event) {
-  QMainWindow::showEvent(event);
-  if (!started_) FormShow();
+void TMainForm::setVisible(bool visible) {
+  QMainWindow::setVisible(visible);
+  if (visible && !started_) FormShow();
 }
 
 void TMainForm::FormShow() {
@@ -401,12 +458,19 @@ void TMainForm::FormShow() {
 
 int TMainForm::ConnectATS(const std::string& /*portName*/) {
   // The link's own port name is the one in use; callers pass the same text.
-  const int opened = link_->openPort(link_->settings.portName);
+  // A PBX that does not answer takes seconds to give up: the window paints meanwhile and shows
+  // the wait cursor; the commands wait.
+  int opened = 0;
+  int status = 0;
+  kordel::gui::runWhileBusy([&] {
+    opened = link_->openPort(link_->settings.portName);
+    if (opened == kordel::kOk || opened == kordel::kPortAlreadyOpen) status = link_->queryStatus();
+  });
   if (opened != kordel::kOk && opened != kordel::kPortAlreadyOpen) {
     dialogs().message(this, u("Ошибка при открытии СОМ-порта."), u(kCaptionError));
     return -1;
   }
-  if (link_->queryStatus() < 0) {
+  if (status < 0) {
     showNoAnswer();
     return -2;
   }
@@ -479,7 +543,7 @@ void TMainForm::LoadFromATSMenuItemClick() {
   link_->stopRequested = false;
   installRecordHandler();
   try {
-    if (link_->queryStatus() < 0) {
+    if (queryStatusWhileBusy() < 0) {
       showNoAnswer();
       return;  // the new thread object is never started
     }
@@ -513,7 +577,7 @@ void TMainForm::ReadUninterruptMenuItemClick() {
     link_->continuousMode = true;
     link_->stopRequested = false;
     installRecordHandler();
-    if (link_->queryStatus() < 0) {
+    if (queryStatusWhileBusy() < 0) {
       // The caption, the Stop button and continuousMode stay until the user presses Stop.
       showNoAnswer();
       return;
@@ -551,6 +615,7 @@ void TMainForm::StopToolButtonClick() {
 
 void TMainForm::ReloadToolButtonClick() {
   if (!link_) return;
+  settleReader();
   link_->port->close();
   ConnectATS(link_->settings.portName);
   ShowATSInfo();
@@ -558,6 +623,7 @@ void TMainForm::ReloadToolButtonClick() {
 
 void TMainForm::SelectFileFromData_MenuItemClick() {
   if (!link_) return;
+  settleReader();  // the reader's appends use the data file's name
   kordel::Settings& settings = link_->settings;
   const QString remembered = openDialogFileName_;
   kordel::gui::FileDialogRequest request;
@@ -588,6 +654,7 @@ void TMainForm::ExitMenuItemClick() { close(); }
 
 void TMainForm::OptionsMenuItemClick() {
   if (options_ == nullptr || !link_) return;
+  settleReader();
   options_->setLink(link_);
   options_->move(pos() + QPoint(25, 25));
   options_->exec();
@@ -602,6 +669,7 @@ void TMainForm::AboutMenuItemClick() {
 }
 
 void TMainForm::RealTime_MenuItemClick() {
+  if (link_) settleReader();  // a continuous read refreshes the identity the check reads
   if (!link_ || !kordel::realTimeSupported(*link_)) {
     dialogs().message(this, u("Данная функция работает только с КТР160/400"), u(kCaptionWarning));
     return;
@@ -696,6 +764,18 @@ void TMainForm::replaceReader(std::shared_ptr<ReadATSThread> next) {
 
 void TMainForm::waitForReader() {
   if (reader_) reader_->waitServingHandOvers();
+}
+
+void TMainForm::settleReader() {
+  if (!reader_ || !reader_->isRunning()) return;
+  kordel::gui::BusyCursor busy;
+  reader_->waitServingHandOvers();
+}
+
+int TMainForm::queryStatusWhileBusy() {
+  int status = 0;
+  kordel::gui::runWhileBusy([this, &status] { status = link_->queryStatus(); });
+  return status;
 }
 
 void TMainForm::installRecordHandler() {

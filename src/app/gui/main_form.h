@@ -157,6 +157,9 @@ class TMainForm : public QMainWindow,
   QAction* ClearListMenuItem = nullptr;
   QAction* OptionsMenuItem = nullptr;
   QAction* AboutMenuItem = nullptr;
+  // The keys of the Stop and Reload buttons (Esc, F5): they press the button when it is enabled.
+  QAction* StopAction = nullptr;
+  QAction* ReloadAction = nullptr;
   QTimer* UnInterruptTimer = nullptr;
   QTimer* PickerTimer = nullptr;
 
@@ -182,13 +185,16 @@ class TMainForm : public QMainWindow,
   void readFinished();
 
  protected:
-  void showEvent(QShowEvent* event) override;
+  // The start-up sequence runs once the window is on the screen, so that it paints while the
+  // PBX is waited for.
+  void setVisible(bool visible) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void buildWindow();
   void buildMenu();
   void buildToolBar();
+  void buildShortcuts();
   // The status of a PBX that did not answer: "-" texts, gauge 0 of 100, the computer's clock.
   void showNoAnswer();
   void showIdentity();
@@ -197,6 +203,11 @@ class TMainForm : public QMainWindow,
   void replaceReader(std::shared_ptr<ReadATSThread> next);
   // Waits until the current reader has finished, serving its hand-overs meanwhile.
   void waitForReader();
+  // Before a command that uses the link: a read that Stop ended may still be finishing its
+  // last request; it is waited for (with the wait cursor), so that the two never meet.
+  void settleReader();
+  // queryStatus on a worker thread, the window painting and showing the wait cursor meanwhile.
+  int queryStatusWhileBusy();
   // A new record sink as the link's recordHandler.
   void installRecordHandler();
   // Title lines to the list and the data file; false (and the user told) when not written.

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "app/gui/desktop.h"
 #include "app/gui/dialogs.h"
 #include "app/gui/main_form.h"
 #include "app/gui/qt_text.h"
@@ -17,6 +18,7 @@ QString u(const char* utf8) { return QString::fromUtf8(utf8); }
 TOptionsForm::TOptionsForm(TMainForm* mainForm, QWidget* parent)
     : QDialog(parent), mainForm_(mainForm) {
   setObjectName(QStringLiteral("OptionsForm"));
+  setWindowIcon(kordel::gui::programIcon());
   setWindowTitle(u("Настройки программы"));
   setModal(true);
   QFont windowFont(QStringLiteral("MS Sans Serif"));

@@ -11,6 +11,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "app/gui/desktop.h"
 #include "app/gui/dialogs.h"
 #include "app/gui/qt_text.h"
 #include "files/settings.h"
@@ -22,6 +23,7 @@ QString u(const char* utf8) { return QString::fromUtf8(utf8); }
 
 TRealTimeForm::TRealTimeForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("RealTimeForm"));
+  setWindowIcon(kordel::gui::programIcon());
   setWindowTitle(u("Отслеживание соединений в режиме реального времени"));
   setModal(true);
   QFont windowFont(QStringLiteral("MS Sans Serif"));

@@ -4,10 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
-#include <QKeyEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,11 +19,15 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "app/gui/desktop.h"
 #include "app/gui/qt_text.h"
 #include "files/file_access.h"
+#include "files/regional_format.h"
 #include "report/gui/report_models.h"
 
 using kordel::gui::dialogs;
@@ -55,6 +59,7 @@ FileDialogRequest textFileDialog(bool saving) {
 
 TMainForm_rep::TMainForm_rep(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("MainForm_rep"));
+  setWindowIcon(kordel::gui::programIcon());
   // FormCreate: the caption is the application title.
   setWindowTitle(QStringLiteral("Kordel 2.15"));
   resize(kInitialWidth, kInitialHeight);
@@ -250,20 +255,18 @@ void TMainForm_rep::FormCanResize() {
   ALGrid->setGeometry(ALGroupBox->contentsRect());
   SLGrid->setGeometry(SLGroupBox->contentsRect());
 
+  // The columns share each grid's width in fixed proportions; fitColumns widens those that
+  // would cut their texts in the font in use.
   int w = StringGrid1->width();
-  const int calls[6] = {w / 7 - 10, w / 7 - 10, w / 7, w / 7 - 18, w / 7 - 18, w / 7 - 18};
+  std::vector<int> calls = {w / 7 - 10, w / 7 - 10, w / 7, w / 7 - 18, w / 7 - 18, w / 7 - 18};
   int used = 0;
-  for (int c = 0; c < 6; ++c) {
-    StringGrid1->setColumnWidth(c, calls[c]);
-    used += calls[c];
-  }
-  StringGrid1->setColumnWidth(6, w - used - 30);
+  for (const int width : calls) used += width;
+  calls.push_back(w - used - 30);
+  fitColumns(StringGrid1, calls, callLongest_);
   w = ALGrid->width();
-  const int lines[5] = {w / 5 - 3, w / 5 - 3, w / 5 - 3, w / 5 - 5, w / 5 - 10};
-  for (int c = 0; c < 5; ++c) ALGrid->setColumnWidth(c, lines[c]);
+  fitColumns(ALGrid, {w / 5 - 3, w / 5 - 3, w / 5 - 3, w / 5 - 5, w / 5 - 10}, lineLongest_);
   w = SLGrid->width();
-  const int trunks[4] = {w / 4 - 3, w / 4 - 3, w / 4 - 5, w / 4 - 13};
-  for (int c = 0; c < 4; ++c) SLGrid->setColumnWidth(c, trunks[c]);
+  fitColumns(SLGrid, {w / 4 - 3, w / 4 - 3, w / 4 - 5, w / 4 - 13}, trunkLongest_);
 
   // The query panel stands over the call grid.
   ALQueryPanel->move(qMax(0, (width() - ALQueryPanel->width()) / 2), menuHeight + 30);
@@ -272,10 +275,17 @@ void TMainForm_rep::FormCanResize() {
 void TMainForm_rep::LoadClick() {
   const std::optional<QString> path = dialogs().openFile(this, OpenDialog1);
   if (!path) return;
-  const std::string name = toCp1251(*path);
+  loadFile(*path);
+}
+
+void TMainForm_rep::loadFile(const QString& path) {
+  const std::string name = toCp1251(path);
   const kordel::report::LoadResult result = book_.load(name);
   if (!result.ok()) {
-    // The book kept the previous file, so the grids and the caption still describe it.
+    // The book kept the previous file, so the grids still show it and the caption gives its
+    // count; with none loaded yet, the count of the empty grid.
+    FileGroupBox->setTitle(fromCp1251(book_.fileCaption()) +
+                           (book_.loaded() ? QString() : QStringLiteral("0")));
     dialogs().message(this, fromCp1251(result.message), tr8("Ошибка!"));
     return;
   }
@@ -286,7 +296,124 @@ void TMainForm_rep::LoadClick() {
 
 void TMainForm_rep::LoadButtonClick() {
   callModel_->refresh();
+  // Found over every call of the file: a selection shows some of them in the same widths.
+  callLongest_ = longestCallCells();
   Button2Click();
+  FormCanResize();
+}
+
+TMainForm_rep::ColumnTexts TMainForm_rep::longestCells(const ReportTableModel& model) {
+  ColumnTexts longest(static_cast<std::size_t>(model.columnCount()), {std::string()});
+  const int rows = model.rowCount();
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < model.columnCount(); ++c) {
+      std::string text = model.cell(r, c);
+      std::string& known = longest[static_cast<std::size_t>(c)].front();
+      if (text.size() > known.size()) known = std::move(text);
+    }
+  }
+  return longest;
+}
+
+TMainForm_rep::ColumnTexts TMainForm_rep::longestCallCells() const {
+  // Dates and times take their length from the format alone: two-digit days, months, hours,
+  // minutes and seconds, and either designator of a 12-hour format.
+  const kordel::RegionalFormats& formats = kordel::regionalFormats();
+  const std::string date = kordel::formatDate(formats.shortDate, 2000, 12, 28);
+  std::vector<std::string> times;
+  for (const int hour : {11, 23})
+    times.push_back(kordel::formatTime(formats.longTime, hour, 59, 59));
+  ColumnTexts longest = {{date}, times, times, {}, {}, {}, {}};
+  // The numbers as the file has them: the longest of each kind, read without making the cells
+  // of a large file.
+  std::size_t index[4] = {0, 0, 0, 0};
+  std::size_t length[4] = {0, 0, 0, 0};
+  const auto& calls = book_.callList();
+  for (std::size_t i = 0; i < calls.count(); ++i) {
+    const kordel::report::ReportCall& call = calls.get(i);
+    const std::size_t lengths[4] = {call.hwNumber.view().size(), call.prgNumber.view().size(),
+                                    call.trunkText.view().size(), call.extNumber.view().size()};
+    for (int c = 0; c < 4; ++c) {
+      if (lengths[c] > length[c]) {
+        length[c] = lengths[c];
+        index[c] = i;
+      }
+    }
+  }
+  if (calls.count() > 0) {
+    for (std::size_t c = 0; c < 4; ++c) {
+      const kordel::report::ReportCall& call = calls.get(index[c]);
+      const kordel::report::CallText* texts[4] = {&call.hwNumber, &call.prgNumber, &call.trunkText,
+                                                  &call.extNumber};
+      longest[3 + c].emplace_back(texts[c]->view());
+    }
+  }
+  return longest;
+}
+
+void TMainForm_rep::fitColumns(QTableView* grid, std::vector<int> widths,
+                               const ColumnTexts& longest) {
+  // A cell's text stands inside a margin on each side and left of the grid line.
+  const QFontMetrics metrics = grid->fontMetrics();
+  const int textMargin =
+      grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
+  const int cellMargin = 2 * textMargin + (grid->showGrid() ? 1 : 0);
+  // The texts are numbers, dates and times: measured with every digit as wide as the widest,
+  // the longest text of a column is as wide as any of its texts.
+  QChar widestDigit = QLatin1Char('0');
+  for (char d = '1'; d <= '9'; ++d) {
+    if (metrics.horizontalAdvance(QLatin1Char(d)) > metrics.horizontalAdvance(widestDigit)) {
+      widestDigit = QLatin1Char(d);
+    }
+  }
+  const std::size_t count = widths.size();
+  std::vector<int> needs(count);
+  for (std::size_t c = 0; c < count; ++c) {
+    needs[c] = grid->horizontalHeader()->sectionSizeHint(static_cast<int>(c));
+    if (c >= longest.size()) continue;
+    for (const std::string& cell : longest[c]) {
+      if (cell.empty()) continue;
+      QString text = fromCp1251(cell);
+      for (QChar& ch : text) {
+        if (ch.isDigit()) ch = widestDigit;
+      }
+      needs[c] = std::max(needs[c], metrics.horizontalAdvance(text) + cellMargin);
+    }
+  }
+  // A column too narrow for its texts gets what it needs: first from the room the widths leave
+  // beyond the frame and the vertical scroll bar, then from the last column as far as that one
+  // can give.
+  const int inside = grid->width() - 2 * grid->frameWidth() -
+                     grid->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, grid);
+  const auto total = [&widths] {
+    int sum = 0;
+    for (const int width : widths) sum += width;
+    return sum;
+  };
+  const int room = std::max(0, inside - total());
+  int taken = 0;
+  for (std::size_t c = 0; c + 1 < count; ++c) {
+    if (widths[c] < needs[c]) {
+      taken += needs[c] - widths[c];
+      widths[c] = needs[c];
+    }
+  }
+  taken = std::max(0, taken - room);
+  widths[count - 1] = std::max(widths[count - 1] - taken, needs[count - 1]);
+  // Still wider than the grid: the columns give up what they have beyond their texts, a pixel
+  // each in turn; past that the grid scrolls sideways.
+  int over = total() - inside;
+  for (bool gave = true; over > 0 && gave;) {
+    gave = false;
+    for (std::size_t c = 0; c < count && over > 0; ++c) {
+      if (widths[c] > needs[c]) {
+        --widths[c];
+        --over;
+        gave = true;
+      }
+    }
+  }
+  for (std::size_t c = 0; c < count; ++c) grid->setColumnWidth(static_cast<int>(c), widths[c]);
 }
 
 void TMainForm_rep::Button2Click() {
@@ -294,8 +421,15 @@ void TMainForm_rep::Button2Click() {
   Button3Click();
 }
 
-void TMainForm_rep::Button1Click() { lineModel_->refresh(); }
-void TMainForm_rep::Button3Click() { trunkModel_->refresh(); }
+void TMainForm_rep::Button1Click() {
+  lineModel_->refresh();
+  lineLongest_ = longestCells(*lineModel_);
+}
+
+void TMainForm_rep::Button3Click() {
+  trunkModel_->refresh();
+  trunkLongest_ = longestCells(*trunkModel_);
+}
 
 void TMainForm_rep::sortLines(LineSortKey key) {
   const kordel::report::SortResult result = book_.sortLines(key);

@@ -9,6 +9,8 @@
 #include <QDialog>
 #include <QPoint>
 #include <QString>
+#include <string>
+#include <vector>
 
 #include "app/gui/dialogs.h"
 #include "report/report_book.h"
@@ -45,6 +47,8 @@ class TMainForm_rep : public QDialog {
 
   // Commands, public so that the menus, the main window and tests run the same code.
   void LoadClick();     // "Загрузить": choose a data file and load it
+  // Loads the named data file as "Загрузить" does once it is chosen.
+  void loadFile(const QString& path);
   void N1Click();       // "Выборка по абоненту": show the query panel
   void Button4Click();  // "Выполнять": run the selection, hide the panel
   void Button5Click();  // "Отмена": hide the panel
@@ -85,9 +89,18 @@ class TMainForm_rep : public QDialog {
   void saveGrid(kordel::report::ReportKind kind, const kordel::gui::FileDialogRequest& dialog);
   QTableView* makeGrid(const char* name, QGroupBox* box, kordel::gui::ReportTableModel* model,
                        QMenu* menu);
+  // For each column of a grid, the texts that are as long as any of its cells (Windows-1251),
+  // found once when its rows change: the longest cell of each column of a model, and for the
+  // call grid the longest numbers of the file and the widest dates and times of the formats.
+  using ColumnTexts = std::vector<std::vector<std::string>>;
+  static ColumnTexts longestCells(const kordel::gui::ReportTableModel& model);
+  ColumnTexts longestCallCells() const;
+  // Sets a grid's column widths from their proportional widths and what the texts need.
+  static void fitColumns(QTableView* grid, std::vector<int> widths, const ColumnTexts& longest);
 
   kordel::report::ReportBook book_;
   std::string loadedFile_;  // the data file the book holds (Windows-1251); no report goes there
+  ColumnTexts callLongest_, lineLongest_, trunkLongest_;
   int lastErrno = 0;
 
   kordel::gui::FileDialogRequest OpenDialog1;
