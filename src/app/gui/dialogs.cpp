@@ -51,7 +51,7 @@ class QtDialogs final : public Dialogs {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
-    return run(dialog, request);
+    return run(dialog);
   }
 
  private:
