@@ -4,6 +4,7 @@
 # the package's path on the last line; install it with "apt install ./build-package/kordel_*.deb".
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh
 dir=${KORDEL_PACKAGE_DIR:-build-package}
 
 # The flags Debian builds its own packages with (-O2, all hardening on); no debug information,
