@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Kordel needs on Debian 12 (run as root). Installs only
-# what is missing, so a second run costs a few seconds.
+# what is missing, so a second run costs a few seconds. With --test, also the tools that only
+# the test command uses (the package check's lintian and desktop-file-validate).
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
@@ -13,7 +14,11 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   poppler-utils
+  librsvg2-bin dpkg-dev
 )
+if [ "${1:-}" = --test ]; then
+  packages+=(lintian desktop-file-utils)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

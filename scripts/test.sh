@@ -3,11 +3,12 @@
 #   1. the core (with the Win32 serial port) cross-compiled with mingw-w64,
 #   2. the threaded tests under ThreadSanitizer,
 #   3. each libFuzzer target for about 10 seconds,
-#   4. the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (last, so the
+#   4. the Debian package, built in build-package/ and checked (tests/packaging/package_check.sh),
+#   5. the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (last, so the
 #      run ends with ctest's summary).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --test
 jobs=$(nproc)
 
 echo "== Windows build of the core (mingw-w64)"
@@ -20,6 +21,9 @@ bash scripts/tsan.sh
 
 echo "== Fuzz targets, briefly (scripts/fuzz.sh runs them longer)"
 bash scripts/fuzz.sh "${KORDEL_FUZZ_SECONDS:-10}"
+
+echo "== Debian package"
+bash tests/packaging/package_check.sh
 
 echo "== Full suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
