@@ -11,6 +11,7 @@ packages=(
   libcli11-dev
   libxlsxwriter-dev
   g++-mingw-w64-x86-64
+  wine wine64 locales
   clang libclang-rt-14-dev
   xvfb xauth
   poppler-utils

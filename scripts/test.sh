@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test:
-#   1. the core (with the Win32 serial port) cross-compiled with mingw-w64,
+#   1. kordel-cli.exe (the core with the Win32 serial port) cross-compiled with mingw-w64,
 #   2. the threaded tests under ThreadSanitizer,
 #   3. each libFuzzer target for about 10 seconds,
 #   4. the Debian package, built in build-package/ and checked (tests/packaging/package_check.sh),
-#   5. the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (last, so the
-#      run ends with ctest's summary).
+#   5. everything built under AddressSanitizer and UndefinedBehaviorSanitizer, then
+#      kordel-cli.exe run under Wine against the simulator beside that build's kordel-cli,
+#   6. the whole suite under ASan and UBSan with ctest (last, so the run ends with ctest's
+#      summary).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --test
 jobs=$(nproc)
 
-echo "== Windows build of the core (mingw-w64)"
+echo "== Windows build of the core and kordel-cli.exe (mingw-w64, without XLSX)"
 cmake -S . -B build-mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DKORDEL_CORE_ONLY=ON >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DKORDEL_CORE_ONLY=OFF \
+  -DKORDEL_CLI_ONLY=ON -DKORDEL_XLSX=OFF >/dev/null
 cmake --build build-mingw -j "$jobs"
 
 echo "== Threaded tests under ThreadSanitizer"
@@ -25,10 +28,16 @@ bash scripts/fuzz.sh "${KORDEL_FUZZ_SECONDS:-10}"
 echo "== Debian package"
 bash tests/packaging/package_check.sh
 
-echo "== Full suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+echo "== Build under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DKORDEL_SANITIZE=address,undefined -DKORDEL_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
+
+echo "== kordel-cli.exe under Wine against pbxsim"
+bash tests/scripts/wine_cli.sh build-mingw/src/app/kordel-cli.exe build-asan/src/app/kordel-cli \
+  build-asan/tools/pbxsim/pbxsim build-mingw/wine
+
+echo "== Full suite under AddressSanitizer and UndefinedBehaviorSanitizer (ctest)"
 cd build-asan
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

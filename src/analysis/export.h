@@ -31,6 +31,9 @@ std::string toJson(const std::vector<ResultTable>& tables);
 std::string toText(const std::vector<ResultTable>& tables, const MoneyFormat& money = {});
 // One sheet per table (libxlsxwriter). `path` is Windows-1251.
 Status writeXlsx(const std::vector<ResultTable>& tables, const std::string& path);
+// Whether this build writes XLSX: a build without libxlsxwriter (export_no_xlsx.cpp) has a
+// writeXlsx that writes nothing and says so.
+bool xlsxAvailable();
 
 // Writes bytes to a file (Windows-1251 path), replacing it.
 Status writeBytesToFile(const std::string& bytes, const std::string& path);

@@ -41,6 +41,8 @@ std::string sheetName(const std::string& titleUtf8, std::set<std::string>& used)
 
 }  // namespace
 
+bool xlsxAvailable() { return true; }
+
 Status writeXlsx(const std::vector<ResultTable>& tables, const std::string& path) {
   std::size_t rows = 0;
   for (const ResultTable& t : tables) rows += t.rows.size();

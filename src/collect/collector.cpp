@@ -79,6 +79,9 @@ CollectorResult Collector::run() {
       pass.error = e;
       link_.lastFault = LinkFault::kPortError;
     }
+    // The PBX fell silent part-way through the last unit: readRecords says kOk, but the buffer
+    // was not emptied, and a read that stopped short is no success.
+    if (pass.result == kOk && link_.lastFault == LinkFault::kNoHandshake) pass.result = kReadFailed;
     observer_.passEnded(pass.result, sink_.recordsSaved() - savedBefore);
 
     bool failed = pass.result == kReadFailed || pass.result == kReadPortError;

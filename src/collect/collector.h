@@ -54,7 +54,9 @@ class CollectorObserver {
 };
 
 struct CollectorResult {
-  int result = kOk;        // readRecords of the last pass (kReadPortError after a port error)
+  // readRecords of the last pass; kReadPortError after a port error, kReadFailed when the PBX
+  // fell silent between two records (readRecords says kOk then, lastFault kNoHandshake).
+  int result = kOk;
   bool portError = false;  // the last pass ended on an ECommError
   ECommError error{0, 0};  // that error
 };

@@ -153,7 +153,8 @@ class PbxLink {
   // whose reply is not handed over), so that the PBX and the data file agree. A read ends
   // with kReadFailed (lastFault kTooManyRecords) once it has handed over more records than
   // the buffer status allowed for with a margin, and (kRecordRepeated) when the PBX keeps
-  // offering the record handed over last instead of the next one.
+  // offering the record handed over last instead of the next one. A handshake that fails
+  // between two records of the last unit ends the read with kOk and lastFault kNoHandshake.
   int readRecords();
   DecodeContext decodeContext() const;
 

@@ -266,7 +266,12 @@ int PbxLink::readRecords() {
       clearStray();
       port->purgeInput();
       linked = handshake();
-      if (linked != kOk) break;
+      if (linked != kOk) {
+        // The PBX fell silent between two records. On the last unit the read still ends with
+        // kOk; lastFault tells that it did not reach the end of the buffer.
+        lastFault = LinkFault::kNoHandshake;
+        break;
+      }
       // A stop is seen here, after the record requested has been delivered, and between the
       // tries of a request that has not brought a record. A clean stop finishes the record in
       // hand: stored, it is taken now with one more next-record request, whose reply (the

@@ -1,5 +1,6 @@
 // Continuous collection against the PBX simulator: a port that goes away and comes back, a data
-// file that cannot be written for a while, and a single read that meets a port error.
+// file that cannot be written for a while, and single reads that meet a port error or a PBX
+// that falls silent.
 #include "collect/collector.h"
 
 #include <gtest/gtest.h>
@@ -175,6 +176,22 @@ TEST(Collector, ASingleReadEndsOnAPortErrorAndSaysSo) {
   EXPECT_GT(taken, 0);
   EXPECT_GE(lines, taken);
   EXPECT_LE(lines, taken + 1);
+}
+
+TEST(Collector, ASingleReadThatThePbxFallsSilentInIsAFailure) {
+  Collecting c(50);
+  pbxsim::Faults f;
+  f.silentAfter = static_cast<int>(c.sim->counters().requests) + 20;
+  c.sim->setFaults(f);
+  Collector collector(*c.link, *c.sink, c.events);
+  const CollectorResult end = collector.run();
+  EXPECT_EQ(end.result, kReadFailed);
+  EXPECT_FALSE(end.portError);
+  EXPECT_EQ(c.link->lastFault, LinkFault::kNoHandshake);
+  const int taken = static_cast<int>(c.sim->takenRecords().size());
+  EXPECT_GT(taken, 0);
+  EXPECT_LT(taken, 50);
+  EXPECT_GE(callLines(c.link->settings.dataFileName), taken);
 }
 
 }  // namespace

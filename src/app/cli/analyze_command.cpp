@@ -35,7 +35,7 @@ bool writeOutput(const std::string& bytes, const std::optional<std::string>& out
     if (!std::cout) printError("stdout cannot be written");
     return static_cast<bool>(std::cout);
   }
-  const Status written = writeBytesToFile(bytes, fromNativePath(*output));
+  const Status written = writeBytesToFile(bytes, utf8ToCp1251(*output));
   if (!written.ok()) printError(cp1251ToUtf8(written.message()));
   return written.ok();
 }
@@ -55,6 +55,10 @@ int runAnalyze(const AnalyzeOptions& o) {
   }
   if (o.format != "text" && o.format != "csv" && o.format != "json" && o.format != "xlsx") {
     printError("--format takes text, csv, json or xlsx");
+    return kExitUsage;
+  }
+  if (o.format == "xlsx" && !xlsxAvailable()) {
+    printError("this build writes no XLSX: use --format csv");
     return kExitUsage;
   }
   if (o.format == "xlsx" && !o.output) {
@@ -123,7 +127,7 @@ int runAnalyze(const AnalyzeOptions& o) {
 
   TariffPlan tariffs;
   if (o.tariffs) {
-    const Status loaded = tariffs.load(fromNativePath(*o.tariffs));
+    const Status loaded = tariffs.load(utf8ToCp1251(*o.tariffs));
     if (!loaded.ok()) {
       printError(cp1251ToUtf8(loaded.message()));
       return kExitFileFailed;
@@ -141,7 +145,7 @@ int runAnalyze(const AnalyzeOptions& o) {
   }
   Directory directory;
   if (o.directory) {
-    const Status loaded = directory.load(fromNativePath(*o.directory));
+    const Status loaded = directory.load(utf8ToCp1251(*o.directory));
     if (!loaded.ok()) {
       printError(cp1251ToUtf8(loaded.message()));
       return kExitFileFailed;
@@ -149,7 +153,7 @@ int runAnalyze(const AnalyzeOptions& o) {
   }
 
   std::vector<std::string> paths;
-  for (const std::string& input : o.inputs) paths.push_back(fromNativePath(input));
+  for (const std::string& input : o.inputs) paths.push_back(utf8ToCp1251(input));
   CallStore store;
   const LoadResult loaded = store.load(paths);
   if (!loaded.ok()) {
@@ -178,7 +182,7 @@ int runAnalyze(const AnalyzeOptions& o) {
 
   bool ok = true;
   if (o.format == "xlsx") {
-    const Status written = writeXlsx(tables, fromNativePath(*o.output));
+    const Status written = writeXlsx(tables, utf8ToCp1251(*o.output));
     if (!written.ok()) printError(cp1251ToUtf8(written.message()));
     ok = written.ok();
   } else if (o.format == "csv") {

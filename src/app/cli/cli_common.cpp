@@ -1,6 +1,5 @@
 #include "app/cli/cli_common.h"
 
-#include <csignal>
 #include <cstdio>
 
 #include "app/cli/commands.h"
@@ -12,21 +11,10 @@
 namespace kordel::cli {
 namespace {
 
-std::atomic<PbxLink*> gLink{nullptr};
-volatile std::sig_atomic_t gStop = 0;
-
 // What the configuration loads found wrong, each on a line of its own; printed once.
 void printConfigWarnings(Settings& settings) {
   for (const std::string& warning : settings.warnings) printError(warning);
   settings.warnings.clear();
-}
-
-extern "C" void onStopSignal(int signal) {
-  gStop = signal;
-  if (PbxLink* link = gLink.load()) {
-    link->stopRequested = true;
-    link->continuousMode = false;
-  }
 }
 
 }  // namespace
@@ -81,7 +69,7 @@ std::shared_ptr<PbxLink> makeReadingLink(const std::optional<std::string>& port,
   }
   installStopHandlers(link.get());
   if (stopSignalled()) {
-    exitCode = stopSignal() == SIGHUP ? kExitFailed : kExitOk;
+    exitCode = stoppedByHangUp() ? kExitFailed : kExitOk;
     return nullptr;
   }
   return link;
@@ -108,25 +96,6 @@ int connect(PbxLink& link) {
 }
 
 void printPortError(const ECommError& e) { printError(portErrorText(e)); }
-
-void installStopHandlers(PbxLink* link) {
-  gLink = link;
-  if (link != nullptr && gStop != 0) {
-    link->stopRequested = true;
-    link->continuousMode = false;
-  }
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
-}
-
-bool stopSignalled() { return gStop != 0; }
-int stopSignal() { return gStop; }
 
 std::string clockText(const PbxClock& c) {
   char buffer[64];

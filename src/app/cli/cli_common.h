@@ -1,5 +1,5 @@
 // kordel-cli: what the commands share — opening the link as the window does, terminal text and
-// the stop request raised by SIGINT and SIGTERM.
+// the stop request raised by a signal or a console event.
 #pragma once
 
 #include <memory>
@@ -34,14 +34,18 @@ int connect(PbxLink& link);
 // "Ошибка при работе с СОМ-портом (код N, errno M)." on stderr.
 void printPortError(const ECommError& e);
 
-// From now on SIGINT, SIGTERM and SIGHUP set `link`'s stopRequested and clear its
-// continuousMode, and stopSignal() tells which came (0: none). SIGPIPE and SIGXFSZ are
-// ignored, so that a closed standard output or a file-size limit shows as a failing write the
-// program reports, not as a silent death with a piece of a line left behind. `link` must
-// outlive the handlers (until the process ends).
+// From now on a stop request sets `link`'s stopRequested and clears its continuousMode, and
+// stopSignalled() tells that one came. POSIX: SIGINT, SIGTERM and SIGHUP; SIGPIPE and SIGXFSZ
+// are ignored, so that a closed standard output or a file-size limit shows as a failing write
+// the program reports, not as a silent death with a piece of a line left behind. Windows:
+// Ctrl+C, Ctrl+Break, the console window closed, the system shut down (stop_signals_*.cpp).
+// `link` must outlive the handlers (until the process ends).
 void installStopHandlers(PbxLink* link);
 bool stopSignalled();
-int stopSignal();
+// Whether the stop came because the terminal went away: SIGHUP, or the console window closed.
+bool stoppedByHangUp();
+// That cause, for the message that ends the program: "Получен сигнал SIGHUP", ...
+std::string hangUpText();
 
 // "dd.MM.yyyy hh:mm:ss" of a PBX clock.
 std::string clockText(const PbxClock& clock);

@@ -1,10 +1,9 @@
 // kordel-cli collect: the collection service. It runs for months under a service manager: it
 // never ends because the PBX was silent for a while or the port went away, it stops cleanly on
-// SIGTERM, and it writes one line on stderr for each thing an operator cares about (a pass that
-// saved calls, a link failure, the link back, an alarm), so that the journal holds a readable
-// history.
+// SIGTERM (on Windows: Ctrl+C, Ctrl+Break, the system's shut-down), and it writes one line on
+// stderr for each thing an operator cares about (a pass that saved calls, a link failure, the
+// link back, an alarm), so that the journal holds a readable history.
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 
 #include "app/cli/cli_common.h"
@@ -131,8 +130,8 @@ int runCollect(const CollectOptions& options) {
   collecting.alarms = &monitor;
   Collector collector(*link, sink, log, collecting);
   collector.run();
-  if (stopSignal() == SIGHUP) {
-    printError(ru("Получен сигнал SIGHUP: сбор данных остановлен."));
+  if (stoppedByHangUp()) {
+    printError(hangUpText() + ru(": сбор данных остановлен."));
     return kExitFailed;
   }
   printError(ru("Сбор данных остановлен; сохранено записей: ") +

@@ -72,7 +72,7 @@ struct ReportOptions {
 int runReport(const ReportOptions& options);
 
 struct AnalyzeOptions {
-  std::vector<std::string> inputs;  // data files and folders (names as the system gives them)
+  std::vector<std::string> inputs;  // data files and folders (UTF-8 names, like every option)
   std::optional<std::string> from;  // "2024-03-01" or "01.03.2024", optionally " HH:MM[:SS]"
   std::optional<std::string> to;    // the same; a date alone includes that whole day
   std::optional<std::string> tariffs;

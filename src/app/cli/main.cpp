@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/export.h"
 #include "app/cli/commands.h"
+#include "app/cli/console.h"
 #include "app/options/cli_options.h"
 
 namespace {
@@ -52,7 +54,7 @@ Run readCommand(CLI::App& cmd) {
   cmd.add_option("--data", o->dataFile, "Data file; default: TARIF_FNAME of KordelOut.cfg");
   auto* on = cmd.add_flag("--titles", *titles, "Write the two title lines first");
   cmd.add_flag("--no-titles", *noTitles, "Write no title lines")->excludes(on);
-  cmd.add_flag("--continuous", o->continuous, "Keep reading until SIGINT or SIGTERM");
+  cmd.add_flag("--continuous", o->continuous, "Keep reading until SIGINT or SIGTERM (Ctrl+C)");
   alarmOptions(cmd, o->alarms);
   return [o, titles, noTitles] {
     if (*titles) o->titles = true;
@@ -138,8 +140,13 @@ Run analyzeCommand(CLI::App& cmd) {
   opt::integer(cmd, "--top", o->top, "Rows of the top lists (default 10)", 0, 100000);
   opt::integer(cmd, "--hide-digits", o->hideDigits, "Hide the last N digits of external numbers", 0,
                30);
-  opt::choice(cmd, "--format", o->format, {"text", "csv", "json", "xlsx"},
-              "Output: aligned text (default), CSV, JSON, or XLSX (needs --output)");
+  if (kordel::analysis::xlsxAvailable()) {
+    opt::choice(cmd, "--format", o->format, {"text", "csv", "json", "xlsx"},
+                "Output: aligned text (default), CSV, JSON, or XLSX (needs --output)");
+  } else {
+    opt::choice(cmd, "--format", o->format, {"text", "csv", "json"},
+                "Output: aligned text (default), CSV or JSON (this build writes no XLSX)");
+  }
   cmd.add_option("--table", o->tables,
                  "Tables to write, comma-separated: summary, extensions, departments, "
                  "top_departments, directions, trunks, longest, costliest, numbers, hours, days, "
@@ -193,7 +200,7 @@ int run(int argc, char** argv) {
   }
   if (const int rc = opt::parse(app, argc, argv); rc >= 0) return rc;
   // The link opens the trace named by KORDEL_TRACE when it is built.
-  if (!trace.empty()) ::setenv("KORDEL_TRACE", trace.c_str(), 1);
+  if (!trace.empty()) setEnvironment("KORDEL_TRACE", trace);
   for (const auto& [cmd, action] : commands)
     if (cmd->parsed()) return action();
   return kExitUsage;  // not reached: a command is required
@@ -202,8 +209,14 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  prepareConsole();
   try {
-    return run(argc, argv);
+    // The options are UTF-8 texts on every platform.
+    std::vector<std::string> args = commandLineUtf8(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& a : args) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    return run(static_cast<int>(args.size()), pointers.data());
   } catch (const std::exception& e) {
     // Anything the commands do not handle themselves ends the program with a message, never
     // with an abort.

@@ -1,11 +1,9 @@
-#include <unistd.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 
 #include "app/cli/cli_common.h"
 #include "app/cli/commands.h"
+#include "app/cli/console.h"
 #include "collect/collector.h"
 #include "files/call_record_line.h"
 #include "files/record_sink.h"
@@ -18,7 +16,7 @@ namespace {
 // stderr.
 class TerminalView : public RecordView, public CollectorObserver {
  public:
-  explicit TerminalView(PbxLink& link) : link_(link), tty_(isatty(STDERR_FILENO) != 0) {}
+  explicit TerminalView(PbxLink& link) : link_(link), tty_(stderrIsTerminal()) {}
 
   void setSink(const RecordSink* sink) { sink_ = sink; }
 
@@ -141,8 +139,8 @@ int runRead(const ReadOptions& options) {
                ru("): считывание остановлено, считанные записи сохранены в файле данных."));
     return kExitWriteFailed;
   }
-  if (stopSignal() == SIGHUP) {
-    printError(ru("Получен сигнал SIGHUP: считывание остановлено, считанные записи сохранены."));
+  if (stoppedByHangUp()) {
+    printError(hangUpText() + ru(": считывание остановлено, считанные записи сохранены."));
     return kExitFailed;
   }
   if (end.portError) {

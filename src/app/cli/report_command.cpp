@@ -20,9 +20,10 @@ using report::ReportKind;
 
 void printError(const std::string& utf8) { std::cerr << "kordel-cli report: " << utf8 << '\n'; }
 
-// A file name of the command line as a message shows it: cut short, control bytes escaped.
-std::string shownName(const std::string& nativeName) {
-  return cp1251ToUtf8(quoteForMessage(fromNativePath(nativeName)));
+// A file name of the command line (UTF-8) as a message shows it: cut short, control bytes
+// escaped.
+std::string shownName(const std::string& name) {
+  return cp1251ToUtf8(quoteForMessage(utf8ToCp1251(name)));
 }
 
 void printLines(const std::vector<std::string>& lines) {
@@ -30,13 +31,11 @@ void printLines(const std::vector<std::string>& lines) {
 }
 
 // Writes one report; false (and a message) when the file could not be written.
-bool saveReport(const ReportBook& book, ReportKind kind, const std::string& nativeName) {
+bool saveReport(const ReportBook& book, ReportKind kind, const std::string& name) {
   int lastErrno = 0;
-  const int code =
-      report::saveLinesToFile(lastErrno, book.reportLines(kind), fromNativePath(nativeName));
+  const int code = report::saveLinesToFile(lastErrno, book.reportLines(kind), utf8ToCp1251(name));
   if (code == report::kSaveOk) return true;
-  printError(shownName(nativeName) + ": " +
-             cp1251ToUtf8(report::saveErrorMessage(code, lastErrno)));
+  printError(shownName(name) + ": " + cp1251ToUtf8(report::saveErrorMessage(code, lastErrno)));
   return false;
 }
 
@@ -77,11 +76,11 @@ int runReport(const ReportOptions& options) {
 
   // A report written over the data file would replace the calls with the report: refused
   // before anything is done, whatever name (a link) the same file is given.
-  const std::string dataFile = fromNativePath(options.dataFile);
+  const std::string dataFile = utf8ToCp1251(options.dataFile);
   for (const std::optional<std::string>* output :
        {&options.callsFile, &options.linesFile, &options.trunksFile}) {
-    if (*output && sameFile(fromNativePath(**output), dataFile)) {
-      printError(cp1251ToUtf8(report::reportOverDataFileMessage(fromNativePath(**output))));
+    if (*output && sameFile(utf8ToCp1251(**output), dataFile)) {
+      printError(cp1251ToUtf8(report::reportOverDataFileMessage(utf8ToCp1251(**output))));
       return kExitUsage;
     }
   }
