@@ -32,8 +32,10 @@ std::string faultText(const PbxLink& link) {
       }
       return ru("АТС не отвечает.");
     }
-    case LinkFault::kPortError:
-      return ru("Ошибка при работе с СОМ-портом.");
+    case LinkFault::kPortError: {
+      const std::string net = link.port ? networkFaultText(link.port->lastFailure) : std::string();
+      return ru("Ошибка при работе с СОМ-портом.") + (net.empty() ? net : " " + net);
+    }
     case LinkFault::kNoIdentification:
       return ru("АТС не прислала ответ на запрос идентификации.");
     case LinkFault::kEmptyIdentification:
@@ -108,7 +110,7 @@ std::string networkFaultText(const ECommError& e) {
 std::string openFailedText(const PbxLink& link) {
   std::string text =
       ru("Ошибка при открытии СОМ-порта.") + " (" + quoteForMessage(link.settings.portName) + ")";
-  const std::string net = link.port ? networkFaultText(link.port->openError) : std::string();
+  const std::string net = link.port ? networkFaultText(link.port->lastFailure) : std::string();
   return net.empty() ? text : text + " " + net;
 }
 

@@ -98,7 +98,7 @@ std::string portErrorText(const ECommError& e);
 // отвечает.", "Имя ... не найдено. ..."); empty for a local device.
 std::string networkFaultText(const ECommError& e);
 // "Ошибка при открытии СОМ-порта. (name)" after openPort failed, and for a network port the
-// reason (from the port's openError).
+// reason (from the port's lastFailure).
 std::string openFailedText(const PbxLink& link);
 
 }  // namespace kordel

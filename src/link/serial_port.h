@@ -135,7 +135,7 @@ class SerialPort {
 
   // Opens the device at 19200 8N2 with 251 ms limits on each one-byte read and write.
   // Does nothing when already open. Any failure leaves the port closed with no handle held,
-  // and is kept in openError as well. A network port is connected within 5 s (and its
+  // and is kept in lastFailure as well (as every failure of the byte operations is). A network port is connected within 5 s (and its
   // COM port control answered within the same 5 s).
   void open(const std::string& name);
   // Does nothing when closed. A failing close raises kCommCloseFailed; on Windows the handle is
@@ -161,9 +161,9 @@ class SerialPort {
   CommTimeouts timeouts;
   std::string deviceName = "COM1";
   LineSettings lineSettings;
-  // The failure of the last open that failed (code 0 before any), for the messages: the
-  // link's openPort reports only that the open failed.
-  ECommError openError{0, 0};
+  // The last failure of open, purgeInput, writeByte or readByte since the last open began
+  // (code 0: none), for the messages: the link reports only that the port failed.
+  ECommError lastFailure{0, 0};
 
   struct Native;  // the platform's handle and full line-settings record
 

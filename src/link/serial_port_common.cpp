@@ -67,7 +67,7 @@ void SerialPort::open(const std::string& name) {
   setStopBits(2);
   setByteSize(8);
   const LineSettings requested = lineSettings;
-  openError = ECommError(0, 0);
+  lastFailure = ECommError(0, 0);
   try {
     const std::string target = resolveDevicePath(deviceName);
     if (isNetworkPortName(target)) {
@@ -76,7 +76,7 @@ void SerialPort::open(const std::string& name) {
       openDevice(requested);
     }
   } catch (const ECommError& e) {
-    openError = e;
+    lastFailure = e;
     throw;
   }
 }
@@ -98,48 +98,71 @@ void SerialPort::setDeviceName(const std::string& name) {
 void SerialPort::setBaudRate(std::uint32_t value) {
   const LineSettings previous = lineSettings;
   lineSettings.baudRate = value;
-  if (isOpen) net_ ? applyNetworkSetting(kCommSetBaudRate, previous) : applySetting(kCommSetBaudRate, previous);
+  if (isOpen)
+    net_ ? applyNetworkSetting(kCommSetBaudRate, previous)
+         : applySetting(kCommSetBaudRate, previous);
 }
 
 void SerialPort::setByteSize(std::uint8_t value) {
   const LineSettings previous = lineSettings;
   lineSettings.byteSize = value;
-  if (isOpen) net_ ? applyNetworkSetting(kCommSetByteSize, previous) : applySetting(kCommSetByteSize, previous);
+  if (isOpen)
+    net_ ? applyNetworkSetting(kCommSetByteSize, previous)
+         : applySetting(kCommSetByteSize, previous);
 }
 
 void SerialPort::setParity(std::uint8_t value) {
   const LineSettings previous = lineSettings;
   lineSettings.parity = value;
-  if (isOpen) net_ ? applyNetworkSetting(kCommSetParity, previous) : applySetting(kCommSetParity, previous);
+  if (isOpen)
+    net_ ? applyNetworkSetting(kCommSetParity, previous) : applySetting(kCommSetParity, previous);
 }
 
 void SerialPort::setStopBits(std::uint8_t value) {
   const LineSettings previous = lineSettings;
   lineSettings.stopBits = value;
-  if (isOpen) net_ ? applyNetworkSetting(kCommSetStopBits, previous) : applySetting(kCommSetStopBits, previous);
+  if (isOpen)
+    net_ ? applyNetworkSetting(kCommSetStopBits, previous)
+         : applySetting(kCommSetStopBits, previous);
 }
 
 void SerialPort::purgeInput() {
   const std::uint64_t before = discardedBytes;
-  if (net_) {
-    purgeNetwork();
-  } else {
-    purgeDevice();
+  try {
+    if (net_) {
+      purgeNetwork();
+    } else {
+      purgeDevice();
+    }
+  } catch (const ECommError& e) {
+    lastFailure = e;
+    throw;
   }
   if (trace) trace->purged(static_cast<int>(discardedBytes - before));
 }
 
 void SerialPort::writeByte(std::uint8_t b) {
-  if (net_) {
-    writeNetwork(b);
-  } else {
-    writeDevice(b);
+  try {
+    if (net_) {
+      writeNetwork(b);
+    } else {
+      writeDevice(b);
+    }
+  } catch (const ECommError& e) {
+    lastFailure = e;
+    throw;
   }
   if (trace) trace->sent(b);
 }
 
 int SerialPort::readByte() {
-  const int b = net_ ? readNetwork() : readDevice();
+  int b = -1;
+  try {
+    b = net_ ? readNetwork() : readDevice();
+  } catch (const ECommError& e) {
+    lastFailure = e;
+    throw;
+  }
   if (trace) trace->received(b);
   return b;
 }
@@ -159,8 +182,8 @@ bool isNetworkPortName(const std::string& name) {
   auto startsWith = [&name](const char* prefix) {
     std::size_t i = 0;
     for (; prefix[i] != '\0'; ++i) {
-      if (i >= name.size() ||
-          std::tolower(static_cast<unsigned char>(name[i])) != static_cast<unsigned char>(prefix[i]))
+      if (i >= name.size() || std::tolower(static_cast<unsigned char>(name[i])) !=
+                                  static_cast<unsigned char>(prefix[i]))
         return false;
     }
     return true;

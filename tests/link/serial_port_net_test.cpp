@@ -91,7 +91,7 @@ ECommError openFailure(SerialPort& port, const std::string& name) {
     port.open(name);
   } catch (const ECommError& e) {
     EXPECT_FALSE(port.isOpen);
-    EXPECT_EQ(port.openError.code, e.code);
+    EXPECT_EQ(port.lastFailure.code, e.code);
     return e;
   }
   ADD_FAILURE() << name << " opened";
@@ -166,7 +166,9 @@ TEST(NetworkPort, ADroppedConnectionIsAReadFailureAndTheNameOpensAgain) {
     EXPECT_NE(portErrorText(e).find(peer.name()), std::string::npos);
   }
   EXPECT_LT(elapsedMs(start), 100u);
+  EXPECT_EQ(port.lastFailure.net, NetFault::kClosed);  // what the link's messages quote
   EXPECT_THROW(port.writeByte(0x00), ECommError);
+  EXPECT_EQ(port.lastFailure.code, kCommWriteFailed);
   port.close();
   EXPECT_THROW(port.readByte(), ECommError);  // code 7 on a closed port, as a device's
 
