@@ -26,6 +26,9 @@ if [ -z "${KORDEL_BENCH_NS:-}" ] && [ "$(id -u)" -eq 0 ]; then
   ns=kordel-bench-$$
   if ip netns add "$ns" 2>/dev/null; then
     ip netns exec "$ns" ip link set lo up
+    # ser2net looks its listening address up only for the address families configured, and a
+    # namespace holding 127.0.0.1 alone has none: a second loopback address counts.
+    ip netns exec "$ns" ip addr add 127.0.0.2/8 dev lo
     KORDEL_BENCH_NS=$ns ip netns exec "$ns" bash "$0" "$@"
     rc=$?
     ip netns del "$ns"
@@ -52,7 +55,7 @@ fi
 
 # One read of N records through MODE with DELAY ms each way; prints a table row and sets ok.
 read_once() {
-  local mode=$1 delay=$2 n=$3 port start ms rc lines rate exchanges
+  local mode=$1 delay=$2 n=$3 port start ms rc lines rate per exchanges
   start_sim "${SIM_OPTS[@]}" --records "$n"
   start_ser2net "$mode"
   port=$NET_PORT
@@ -74,10 +77,11 @@ read_once() {
   exchanges=$(grep -c '>' wire.txt)
   ok=no
   [ $rc -eq 0 ] && [ "$lines" -eq "$n" ] && cmp -s net.txt "local-$n.txt" && ok=yes
-  rate=$(awk -v n="$lines" -v ms="$ms" 'BEGIN { printf "%.2f", ms > 0 ? n * 1000 / ms : 0 }')
-  printf '| %s | %s | %d | %d | %.1f | %s | %d | %s |\n' "$mode" "$delay" "$n" "$lines" \
-    "$(awk -v ms="$ms" 'BEGIN { print ms / 1000 }')" "$rate" \
-    "$((lines > 0 ? exchanges / lines : 0))" "$ok$([ $rc -eq 0 ] || echo ", exit $rc: $(tail -1 err.txt)")"
+  rate=$(awk -v n="$lines" -v ms="$ms" 'BEGIN { printf "%.2f", (ms > 0 ? n * 1000 / ms : 0) }')
+  per=$(awk -v e="$exchanges" -v n="$lines" 'BEGIN { printf "%.1f", (n > 0 ? e / n : 0) }')
+  printf '| %s | %s | %d | %d | %.1f | %s | %s | %s |\n' "$mode" "$delay" "$n" "$lines" \
+    "$(awk -v ms="$ms" 'BEGIN { print ms / 1000 }')" "$rate" "$per" \
+    "$ok$([ $rc -eq 0 ] || echo ", exit $rc: $(tail -1 err.txt)")"
   stop_relay
   stop_ser2net
 }

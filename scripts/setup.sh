@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-x86-64
   clang libclang-rt-14-dev
   xvfb xauth
+  ser2net iproute2 python3
 )
 missing=()
 for p in "${packages[@]}"; do

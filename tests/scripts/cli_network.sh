@@ -66,10 +66,12 @@ done
 # 2. Open failures: a refused connection, a name that does not resolve, a bad name.
 stop_ser2net
 timed status --port "socket://127.0.0.1:$NET_TCP"
+times="refused ${ms} ms"
 [ $rc -eq 3 ] || fail "a refused connection gave exit $rc"
 grep -q "Сервер порта socket://127.0.0.1:$NET_TCP отказал в соединении" err.txt ||
   fail "no refusal message: $(cat err.txt)"
 timed read --port rfc2217://kordel-no-such-host.invalid:2001 --data x.txt
+times="$times, unknown name ${ms} ms"
 [ $rc -eq 3 ] || fail "an unknown name gave exit $rc"
 grep -q 'Имя kordel-no-such-host.invalid не найдено' err.txt || fail "no name message: $(cat err.txt)"
 timed status --port socket://127.0.0.1
@@ -98,11 +100,13 @@ SILENT_PID=$!
 for _ in $(seq 100); do [ -e silent.port ] && break; sleep 0.05; done
 silent=$(cat silent.port)
 timed status --port "socket://127.0.0.1:$silent"
+times="$times, silent raw server ${ms} ms"
 [ $rc -eq 4 ] || fail "a silent raw server gave exit $rc"
 grep -q "АТС не отвечает. Сервер порта socket://127.0.0.1:$silent принимает соединение" err.txt ||
   fail "no silence message: $(cat err.txt)"
 [ $ms -ge 8000 ] && [ $ms -le 12000 ] || fail "a silent raw server took $ms ms (the handshake's 8.6 s)"
 timed status --port "rfc2217://127.0.0.1:$silent"
+times="$times, silent Telnet server ${ms} ms"
 [ $rc -eq 3 ] || fail "a silent Telnet server gave exit $rc"
 grep -q "Сервер порта rfc2217://127.0.0.1:$silent не отвечает." err.txt ||
   fail "no silence message: $(cat err.txt)"
@@ -122,6 +126,7 @@ start=$(now_ms)
 wait $pid
 rc=$?
 ms=$(($(now_ms) - start))
+times="$times, dropped connection ${ms} ms"
 [ $rc -eq 7 ] || fail "a dropped connection gave exit $rc: $(cat err.txt)"
 grep -q "Сервер порта $NET_PORT закрыл соединение." err.txt || fail "no drop message: $(cat err.txt)"
 # As a pseudo-terminal that hangs up: at most the fifteen tries of a record request, 0.1 s apart.
@@ -144,13 +149,18 @@ sleep 1.5
 kill_ser2net            # the server dies in the middle of the read
 sleep 6.5               # refused meanwhile: tries after 1, 2 and 4 s
 start_ser2net rfc2217 "$NET_TCP"
-sleep 4
+# Waits up to $2 s for the link to have come back $1 times.
+back() {
+  for _ in $(seq $(($2 * 10))); do
+    [ "$(grep -c 'Связь с АТС восстановлена.' err.txt)" -ge "$1" ] && return 0
+    sleep 0.1
+  done
+}
+back 1 30
+sleep 1
 stop_ser2net            # a clean stop of the server; back at once
 start_ser2net rfc2217 "$NET_TCP"
-for _ in $(seq 200); do
-  [ "$(grep -c 'Связь с АТС восстановлена.' err.txt)" -ge 2 ] && break
-  sleep 0.1
-done
+back 2 70
 sleep 2
 kill -TERM $pid
 wait $pid
@@ -164,4 +174,6 @@ grep -q "отказал в соединении.* Повтор через 4 с."
 refusals=$(grep -c 'отказал в соединении' err.txt)
 [ "$refusals" -le 4 ] || fail "$refusals refusal messages: the retries do not back off"
 check_once restart.txt "a restarted server"
+[ -z "${KORDEL_SHOW:-}" ] || cat err.txt
+echo "cli_network: $times"
 echo "cli_network: raw and RFC 2217 reads equal to the local one; refused, unknown, silent, dropped and restarted servers handled; $(wc -l <want.txt) calls once each"

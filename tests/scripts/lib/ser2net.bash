@@ -9,7 +9,13 @@ S2N_PID=
 NET_PORT=
 NET_TCP=
 stop_ser2net() {
-  if [ -n "$S2N_PID" ]; then kill "$S2N_PID" 2>/dev/null; wait "$S2N_PID" 2>/dev/null; fi
+  if [ -n "$S2N_PID" ]; then
+    kill "$S2N_PID" 2>/dev/null
+    # A ser2net that could not listen does not always end on SIGTERM.
+    for _ in $(seq 60); do kill -0 "$S2N_PID" 2>/dev/null || break; sleep 0.05; done
+    kill -KILL "$S2N_PID" 2>/dev/null
+    wait "$S2N_PID" 2>/dev/null
+  fi
   S2N_PID=
 }
 kill_ser2net() {
