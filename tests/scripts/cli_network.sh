@@ -39,7 +39,8 @@ timed() {
   rc=$?
   ms=$(($(now_ms) - start))
 }
-SIM_OPTS=(--model 4 --records 60 --seed 11 --clock "2024-03-05 10:00:00" --line-speed)
+# Key 0xFF: the masked unit number of the unit selection is 0xFF, and so is every masked 0x00.
+SIM_OPTS=(--model 4 --records 60 --seed 11 --key 0xFF --clock "2024-03-05 10:00:00" --line-speed)
 
 cd "$WORK" || exit 1
 
@@ -62,6 +63,13 @@ for mode in raw rfc2217; do
     fail "$mode: status through KORDEL_COM2 failed: $(cat err.txt)"
   grep -q 'В буфере : 0' out.txt || fail "$mode: status after the read: $(cat out.txt)"
 done
+# The line-state request carries the data byte 0xFF: with key 0 it travels as 0xFF, and so does
+# its checksum, both doubled on the way to a Telnet server.
+start_sim --model 4 --key 0 --line-state groups --line-groups "44:5:2;46:3:1,44:17:0"
+start_ser2net rfc2217
+"$CLI" monitor --port "$NET_PORT" --interval 1 --count 2 >out.txt 2>err.txt ||
+  fail "monitor through $NET_PORT: $(cat err.txt)"
+grep -qx 'СЛ206(1)   АЛ217(0)   ' out.txt || fail "monitor through $NET_PORT: $(cat out.txt)"
 
 # 2. Open failures: a refused connection, a name that does not resolve, a bad name.
 stop_ser2net
