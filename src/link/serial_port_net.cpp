@@ -220,8 +220,7 @@ void SerialPort::openNetwork(const std::string& name, const LineSettings& reques
   if (p->socket == net::kNoSocket) throw p->error(kCommOpenFailed, e);
 
   if (p->telnet) {
-    if (!validSettings(requested))
-      throw p->error(kCommSetStateFailed, {NetFault::kLineRefused, EINVAL});
+    if (!validSettings(requested)) throw p->error(kCommSetStateFailed, {NetFault::kNone, EINVAL});
     p->stream.start(p->output);
     p->sendLineSettings(requested);
     p->sendComPortCommand(telnet::kSetControl, telnet::kControlNoFlowControl);
@@ -265,9 +264,10 @@ void SerialPort::closeNetwork() {
 
 void SerialPort::applyNetworkSetting(std::uint8_t code, LineSettings previous) {
   NetPort& p = *net_;
+  // A value no line can carry is refused here, as the device refuses it (EINVAL).
   if (!validSettings(lineSettings)) {
     lineSettings = previous;
-    throw p.error(code, {NetFault::kLineRefused, EINVAL});
+    throw p.error(code, {NetFault::kNone, EINVAL});
   }
   if (!p.telnet) return;  // a raw stream carries no line settings
   const std::uint8_t command = code == kCommSetBaudRate   ? telnet::kSetBaudRate
