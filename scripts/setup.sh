@@ -16,6 +16,7 @@ packages=(
   xvfb xauth
   poppler-utils
   librsvg2-bin dpkg-dev
+  ser2net iproute2 python3
 )
 if [ "${1:-}" = --test ]; then
   packages+=(lintian desktop-file-utils)

@@ -1,6 +1,7 @@
 #include "collect/collector.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "files/record_sink.h"
 #include "files/text_codec.h"
@@ -20,10 +21,21 @@ std::string faultText(const PbxLink& link) {
   switch (link.lastFault) {
     case LinkFault::kNone:
       return std::string();
-    case LinkFault::kNoHandshake:
+    case LinkFault::kNoHandshake: {
+      // Over a raw TCP stream the server cannot be told from the PBX behind it.
+      const std::string target = resolveDevicePath(link.settings.portName);
+      const bool rawStream =  // socket://, not rfc2217://
+          isNetworkPortName(target) && std::tolower(static_cast<unsigned char>(target[0])) == 's';
+      if (rawStream) {
+        return ru("АТС не отвечает. Сервер порта ") + quoteForMessage(target) +
+               ru(" принимает соединение, но ответа от АТС через него нет.");
+      }
       return ru("АТС не отвечает.");
-    case LinkFault::kPortError:
-      return ru("Ошибка при работе с СОМ-портом.");
+    }
+    case LinkFault::kPortError: {
+      const std::string net = link.port ? networkFaultText(link.port->lastFailure) : std::string();
+      return ru("Ошибка при работе с СОМ-портом.") + (net.empty() ? net : " " + net);
+    }
     case LinkFault::kNoIdentification:
       return ru("АТС не прислала ответ на запрос идентификации.");
     case LinkFault::kEmptyIdentification:
@@ -49,8 +61,57 @@ std::string faultText(const PbxLink& link) {
 }
 
 std::string portErrorText(const ECommError& e) {
-  return ru("Ошибка при работе с СОМ-портом (код ") + std::to_string(e.code) + ", errno " +
-         std::to_string(e.lastError) + ").";
+  const std::string text = ru("Ошибка при работе с СОМ-портом (код ") + std::to_string(e.code) +
+                           ", errno " + std::to_string(e.lastError) + ").";
+  const std::string net = networkFaultText(e);
+  return net.empty() ? text : text + " " + net;
+}
+
+std::string networkFaultText(const ECommError& e) {
+  if (e.net == NetFault::kNone) return std::string();
+  const std::string name = e.where ? *e.where : std::string();
+  const std::string port = quoteForMessage(name);
+  switch (e.net) {
+    case NetFault::kNone:
+      break;
+    case NetFault::kBadName:
+      return ru("Имя сетевого порта ") + port +
+             ru(" неверно: нужно socket://УЗЕЛ:ПОРТ или rfc2217://УЗЕЛ:ПОРТ.");
+    case NetFault::kNameNotFound: {
+      // The host part of "scheme://HOST:PORT" (the name parsed at open).
+      std::string host = name.substr(std::min(name.size(), name.find("://") + 3));
+      host = host.substr(0, host.rfind(':'));
+      if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+      }
+      return ru("Имя ") + quoteForMessage(host) + ru(" не найдено (порт ") + port + ").";
+    }
+    case NetFault::kRefused:
+      return ru("Сервер порта ") + port +
+             ru(" отказал в соединении: сервер не запущен или порт указан неверно.");
+    case NetFault::kNoAnswer:
+      return ru("Сервер порта ") + port + ru(" не отвечает.");
+    case NetFault::kNoPortControl:
+      return ru("Сервер порта ") + port +
+             ru(" не поддерживает управление СОМ-портом (RFC 2217); для простого потока байтов "
+                "укажите socket://.");
+    case NetFault::kLineRefused:
+      return ru("Сервер порта ") + port +
+             ru(" не установил параметры линии 19200 бод 8N2 (он сообщил значение ") +
+             std::to_string(e.lastError) + ").";
+    case NetFault::kClosed:
+      return ru("Сервер порта ") + port + ru(" закрыл соединение.");
+    case NetFault::kNetworkError:
+      return ru("Сетевая ошибка порта ") + port + " (errno " + std::to_string(e.lastError) + ").";
+  }
+  return std::string();
+}
+
+std::string openFailedText(const PbxLink& link) {
+  std::string text =
+      ru("Ошибка при открытии СОМ-порта.") + " (" + quoteForMessage(link.settings.portName) + ")";
+  const std::string net = link.port ? networkFaultText(link.port->lastFailure) : std::string();
+  return net.empty() ? text : text + " " + net;
 }
 
 void Collector::report(const std::vector<AlarmEvent>& events) {
@@ -173,8 +234,7 @@ bool Collector::reconnect(std::string& why) {
     // A port that cannot even be closed is opened anew all the same.
   }
   if (link_.openPort(link_.settings.portName) != kOk) {
-    why = ru("Ошибка при открытии СОМ-порта.") + " (" + quoteForMessage(link_.settings.portName) +
-          ")";
+    why = openFailedText(link_);
     return false;
   }
   try {

@@ -93,7 +93,14 @@ class Collector {
 
 // What lastFault of the link says, as a sentence (Windows-1251).
 std::string faultText(const PbxLink& link);
-// A port error, with its step code and the system's error number (Windows-1251).
+// A port error, with its step code and the system's error number (Windows-1251); for a port
+// reached over the network also what went wrong there (networkFaultText).
 std::string portErrorText(const ECommError& e);
+// What went wrong with a network port, as a sentence naming it ("Сервер порта ... не
+// отвечает.", "Имя ... не найдено. ..."); empty for a local device.
+std::string networkFaultText(const ECommError& e);
+// "Ошибка при открытии СОМ-порта. (name)" after openPort failed, and for a network port the
+// reason (from the port's lastFailure).
+std::string openFailedText(const PbxLink& link);
 
 }  // namespace kordel

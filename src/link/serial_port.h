@@ -6,6 +6,13 @@
 // Everything platform-specific sits in serial_port_posix.cpp or serial_port_win32.cpp, picked
 // by the build. Every failure of an operating-system call is raised as ECommError.
 //
+// The same port may be a serial port reached over the network: a name "socket://HOST:PORT"
+// (a raw TCP byte stream, as a serial device server or ser2net gives it) or
+// "rfc2217://HOST:PORT" (a Telnet server with COM port control, which also takes the line
+// settings and the modem lines) opens serial_port_net.cpp instead of the device, with the
+// same operations, time-outs and error codes. The choice is made at open from the name; the
+// callers never ask which kind they hold.
+//
 // May use: the standard library only.
 #pragma once
 
@@ -13,6 +20,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "link/wire_trace.h"
 
@@ -37,16 +45,37 @@ enum : std::uint8_t {
   kCommTimeoutsFailed = 17, // the time-outs could not be applied at open
 };
 
+// What went wrong with a port reached over the network (kNone for a local device). The step
+// code stays the port's (8 for the open, 10 for a read, 9 for a write); this tells the
+// messages what to say.
+enum class NetFault : std::uint8_t {
+  kNone,
+  kBadName,         // the name is not socket://HOST:PORT or rfc2217://HOST:PORT
+  kNameNotFound,    // HOST does not resolve
+  kRefused,         // nothing listens at HOST:PORT
+  kNoAnswer,        // no connection, or no answer to the COM port control, within the time-out
+  kNoPortControl,   // the Telnet server refused COM port control
+  kLineRefused,     // the server did not take the line settings (lastError: the value it kept)
+  kClosed,          // the server closed the connection
+  kNetworkError,    // any other socket failure (lastError: errno or WSAGetLastError)
+};
+
 // The exception of every failing serial port operation; copied by value.
 class ECommError : public std::exception {
  public:
   // Takes the operating system's last error number (errno or GetLastError) now.
   explicit ECommError(std::uint8_t code);
   ECommError(std::uint8_t code, std::uint32_t lastError) : code(code), lastError(lastError) {}
+  ECommError(std::uint8_t code, std::uint32_t lastError, NetFault net,
+             std::shared_ptr<const std::string> where)
+      : code(code), lastError(lastError), net(net), where(std::move(where)) {}
   const char* what() const noexcept override;
 
   std::uint8_t code;
   std::uint32_t lastError;
+  NetFault net = NetFault::kNone;
+  // The network port's name as opened (HOST:PORT with its scheme); null for a local device.
+  std::shared_ptr<const std::string> where;
 };
 
 // The device time-outs, in milliseconds (the Win32 COMMTIMEOUTS record).
@@ -72,10 +101,20 @@ std::uint64_t tickCount();
 // Suspends the calling thread (Sleep).
 void pauseMs(int ms);
 
-// Maps a port name to the device path the POSIX backend opens: "COMn" is the path in the
-// environment variable KORDEL_COMn when that is set, else /dev/ttyS{n-1}; a name that begins
-// with "/" is a path as it stands. Any other name is returned unchanged (and will not open).
+// Maps a port name to what the port opens: "COMn" is the value of the environment variable
+// KORDEL_COMn when that is set (a device path or a network port name), else /dev/ttyS{n-1};
+// a name that begins with "/" is a path, and a network port name (isNetworkPortName) a
+// network port, as they stand. Any other name is returned unchanged (and will not open).
+// On Windows a "COMn" is opened as the device "COMn" unless KORDEL_COMn holds a network name.
 std::string resolveDevicePath(const std::string& name);
+// True for a name that begins with "socket://" or "rfc2217://" (in any case): a serial port
+// reached over the network. Whether the rest is a usable HOST:PORT is found at open.
+bool isNetworkPortName(const std::string& name);
+
+struct NetPort;  // serial_port_net.cpp
+struct NetPortDeleter {
+  void operator()(NetPort* p) const;
+};
 
 // REQUIRES: external synchronisation; the program runs one link operation at a time.
 class SerialPort {
@@ -95,7 +134,9 @@ class SerialPort {
   void setStopBits(std::uint8_t value);
 
   // Opens the device at 19200 8N2 with 251 ms limits on each one-byte read and write.
-  // Does nothing when already open. Any failure leaves the port closed with no handle held.
+  // Does nothing when already open. Any failure leaves the port closed with no handle held,
+  // and is kept in lastFailure as well (as every failure of the byte operations is). A network port is connected within 5 s (and its
+  // COM port control answered within the same 5 s).
   void open(const std::string& name);
   // Does nothing when closed. A failing close raises kCommCloseFailed; on Windows the handle is
   // then kept and isOpen stays true, on POSIX the descriptor is released by the failed call
@@ -120,6 +161,9 @@ class SerialPort {
   CommTimeouts timeouts;
   std::string deviceName = "COM1";
   LineSettings lineSettings;
+  // The last failure of open, purgeInput, writeByte or readByte since the last open began
+  // (code 0: none), for the messages: the link reports only that the port failed.
+  ECommError lastFailure{0, 0};
 
   struct Native;  // the platform's handle and full line-settings record
 
@@ -133,8 +177,18 @@ class SerialPort {
   // The platform's half of open: opens deviceName with `requested` and, on success, stores
   // the handle, the time-outs and the settings and sets isOpen.
   void openDevice(const LineSettings& requested);
+  // The platform's half of close, on an open device.
+  void closeDevice();
+  // The network port's halves (serial_port_net.cpp).
+  void openNetwork(const std::string& name, const LineSettings& requested);
+  void closeNetwork();
+  void applyNetworkSetting(std::uint8_t code, LineSettings previous);
+  void purgeNetwork();
+  void writeNetwork(std::uint8_t b);
+  int readNetwork();
 
   std::unique_ptr<Native> native_;
+  std::unique_ptr<NetPort, NetPortDeleter> net_;  // set while a network port is open
 };
 
 }  // namespace kordel

@@ -1,7 +1,8 @@
 // The platform-neutral part of SerialPort: the exception, the line setters, the settings an
-// open starts from, the read with a deadline and the mapping of port names to device paths.
-// The platform files supply the device calls, the clock, the pause and the system error
-// number.
+// open starts from, the read with a deadline, the mapping of port names to device paths, and
+// the choice between the device and a network port. The platform files supply the device
+// calls, the clock, the pause and the system error number; serial_port_net.cpp the network
+// port.
 #include <cctype>
 #include <cstdlib>
 #include <string>
@@ -66,7 +67,27 @@ void SerialPort::open(const std::string& name) {
   setStopBits(2);
   setByteSize(8);
   const LineSettings requested = lineSettings;
-  openDevice(requested);
+  lastFailure = ECommError(0, 0);
+  try {
+    const std::string target = resolveDevicePath(deviceName);
+    if (isNetworkPortName(target)) {
+      openNetwork(target, requested);
+    } else {
+      openDevice(requested);
+    }
+  } catch (const ECommError& e) {
+    lastFailure = e;
+    throw;
+  }
+}
+
+void SerialPort::close() {
+  if (!isOpen) return;
+  if (net_) {
+    closeNetwork();
+  } else {
+    closeDevice();
+  }
 }
 
 void SerialPort::setDeviceName(const std::string& name) {
@@ -77,40 +98,71 @@ void SerialPort::setDeviceName(const std::string& name) {
 void SerialPort::setBaudRate(std::uint32_t value) {
   const LineSettings previous = lineSettings;
   lineSettings.baudRate = value;
-  if (isOpen) applySetting(kCommSetBaudRate, previous);
+  if (isOpen)
+    net_ ? applyNetworkSetting(kCommSetBaudRate, previous)
+         : applySetting(kCommSetBaudRate, previous);
 }
 
 void SerialPort::setByteSize(std::uint8_t value) {
   const LineSettings previous = lineSettings;
   lineSettings.byteSize = value;
-  if (isOpen) applySetting(kCommSetByteSize, previous);
+  if (isOpen)
+    net_ ? applyNetworkSetting(kCommSetByteSize, previous)
+         : applySetting(kCommSetByteSize, previous);
 }
 
 void SerialPort::setParity(std::uint8_t value) {
   const LineSettings previous = lineSettings;
   lineSettings.parity = value;
-  if (isOpen) applySetting(kCommSetParity, previous);
+  if (isOpen)
+    net_ ? applyNetworkSetting(kCommSetParity, previous) : applySetting(kCommSetParity, previous);
 }
 
 void SerialPort::setStopBits(std::uint8_t value) {
   const LineSettings previous = lineSettings;
   lineSettings.stopBits = value;
-  if (isOpen) applySetting(kCommSetStopBits, previous);
+  if (isOpen)
+    net_ ? applyNetworkSetting(kCommSetStopBits, previous)
+         : applySetting(kCommSetStopBits, previous);
 }
 
 void SerialPort::purgeInput() {
   const std::uint64_t before = discardedBytes;
-  purgeDevice();
+  try {
+    if (net_) {
+      purgeNetwork();
+    } else {
+      purgeDevice();
+    }
+  } catch (const ECommError& e) {
+    lastFailure = e;
+    throw;
+  }
   if (trace) trace->purged(static_cast<int>(discardedBytes - before));
 }
 
 void SerialPort::writeByte(std::uint8_t b) {
-  writeDevice(b);
+  try {
+    if (net_) {
+      writeNetwork(b);
+    } else {
+      writeDevice(b);
+    }
+  } catch (const ECommError& e) {
+    lastFailure = e;
+    throw;
+  }
   if (trace) trace->sent(b);
 }
 
 int SerialPort::readByte() {
-  const int b = readDevice();
+  int b = -1;
+  try {
+    b = net_ ? readNetwork() : readDevice();
+  } catch (const ECommError& e) {
+    lastFailure = e;
+    throw;
+  }
   if (trace) trace->received(b);
   return b;
 }
@@ -126,8 +178,22 @@ int SerialPort::readByteWithin(int ms) {
   return result;
 }
 
+bool isNetworkPortName(const std::string& name) {
+  auto startsWith = [&name](const char* prefix) {
+    std::size_t i = 0;
+    for (; prefix[i] != '\0'; ++i) {
+      if (i >= name.size() || std::tolower(static_cast<unsigned char>(name[i])) !=
+                                  static_cast<unsigned char>(prefix[i]))
+        return false;
+    }
+    return true;
+  };
+  return startsWith("socket://") || startsWith("rfc2217://");
+}
+
 std::string resolveDevicePath(const std::string& name) {
   if (!name.empty() && name[0] == '/') return name;
+  if (isNetworkPortName(name)) return name;
   if (name.size() < 4) return name;
   for (int i = 0; i < 3; ++i) {
     if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return name;

@@ -247,7 +247,7 @@ void SerialPort::openDevice(const LineSettings& requested) {
   isOpen = true;
 }
 
-void SerialPort::close() {
+void SerialPort::closeDevice() {
   if (!isOpen) return;
   const int fd = native_->fd;
   // Give the device back for other processes; the lock goes with the descriptor.

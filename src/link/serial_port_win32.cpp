@@ -101,7 +101,7 @@ void SerialPort::openDevice(const LineSettings& requested) {
   isOpen = true;
 }
 
-void SerialPort::close() {
+void SerialPort::closeDevice() {
   if (!isOpen) return;
   if (!CloseHandle(native_->handle)) throw ECommError(kCommCloseFailed);
   native_->handle = nullptr;

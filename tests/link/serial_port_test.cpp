@@ -237,7 +237,17 @@ TEST(ResolveDevicePath, MapsPortNames) {
   EXPECT_EQ(resolveDevicePath("COMX"), "COMX");
   ::setenv("KORDEL_COM3", "/tmp/some-adapter", 1);
   EXPECT_EQ(resolveDevicePath("COM3"), "/tmp/some-adapter");
+  // Network ports: as they stand, or from the environment.
+  EXPECT_EQ(resolveDevicePath("socket://pbx-office:4001"), "socket://pbx-office:4001");
+  EXPECT_EQ(resolveDevicePath("RFC2217://127.0.0.1:2001"), "RFC2217://127.0.0.1:2001");
+  ::setenv("KORDEL_COM3", "rfc2217://10.0.0.5:2001", 1);
+  EXPECT_EQ(resolveDevicePath("COM3"), "rfc2217://10.0.0.5:2001");
   ::unsetenv("KORDEL_COM3");
+  EXPECT_TRUE(isNetworkPortName("Socket://h:1"));
+  EXPECT_TRUE(isNetworkPortName("rfc2217://"));  // found wanting at open
+  EXPECT_FALSE(isNetworkPortName("socket:/h:1"));
+  EXPECT_FALSE(isNetworkPortName("/dev/socket://h:1"));
+  EXPECT_FALSE(isNetworkPortName("rfc2217"));
 }
 
 TEST_F(SerialPortTest, OpensAComNameThroughTheEnvironment) {

@@ -3,13 +3,16 @@
 # as far as the PBX can tell) and stopped with SIGTERM at random moments, over and over, while
 # calls arrive; then one read to the end. The data file must hold every record the PBX handed
 # over exactly once, in order, and nothing else. KORDEL_KILLS sets the number of SIGKILLs and of
-# SIGTERMs (default 40 each; the long run uses 300).
+# SIGTERMs (default 40 each; the long run uses 300). KORDEL_NET_MODE=raw or rfc2217 reads
+# through ser2net in front of the simulator instead (cli_exactly_once_net.sh).
 # Arguments: the kordel-cli and pbxsim programs.
 set -u
 CLI=$1
 SIM=$2
 source "$(dirname "$0")/lib/sim.bash"
 KILLS=${KORDEL_KILLS:-40}
+NET_MODE=${KORDEL_NET_MODE:-}
+[ -z "$NET_MODE" ] || source "$(dirname "$0")/lib/ser2net.bash"
 
 # "hh:mm:ss hw" of the taken call records (the empty-slot pattern is refused), decoded here
 # from the record bytes, and of the call-record lines of the data file.
@@ -39,8 +42,13 @@ rnd_sleep() { sleep "0.$(printf '%03d' $((RANDOM % 900 + 30)))"; }
 
 cd "$WORK" || exit 1
 start_sim --model 4 --records 150 --seed 21 --line-speed --calls-per-minute 240
+PORT=$WORK/pbx
+if [ -n "$NET_MODE" ]; then
+  start_ser2net "$NET_MODE"
+  PORT=$NET_PORT
+fi
 for i in $(seq "$KILLS"); do
-  "$CLI" read --port "$WORK/pbx" --data "$WORK/calls.txt" --no-titles --continuous \
+  "$CLI" read --port "$PORT" --data "$WORK/calls.txt" --no-titles --continuous \
     >/dev/null 2>>err.txt &
   pid=$!
   rnd_sleep
@@ -49,7 +57,7 @@ for i in $(seq "$KILLS"); do
   check "SIGKILL $i" 1
 done
 for i in $(seq "$KILLS"); do
-  "$CLI" read --port "$WORK/pbx" --data "$WORK/calls.txt" --no-titles --continuous \
+  "$CLI" read --port "$PORT" --data "$WORK/calls.txt" --no-titles --continuous \
     >/dev/null 2>>err.txt &
   pid=$!
   rnd_sleep
@@ -62,7 +70,7 @@ for i in $(seq "$KILLS"); do
   check "SIGTERM $i" 0
 done
 # One read to the end takes what is left.
-"$CLI" read --port "$WORK/pbx" --data "$WORK/calls.txt" --no-titles >/dev/null 2>>err.txt ||
+"$CLI" read --port "$PORT" --data "$WORK/calls.txt" --no-titles >/dev/null 2>>err.txt ||
   fail "the final read failed: $(tail -3 err.txt)"
 check "the final read" 0
-echo "cli_exactly_once: $KILLS SIGKILLs and $KILLS SIGTERMs, $(wc -l <want.txt) calls, each once"
+echo "cli_exactly_once: $KILLS SIGKILLs and $KILLS SIGTERMs${NET_MODE:+ through ser2net ($NET_MODE)}, $(wc -l <want.txt) calls, each once"

@@ -78,8 +78,7 @@ std::shared_ptr<PbxLink> makeReadingLink(const std::optional<std::string>& port,
 int connect(PbxLink& link) {
   const int opened = link.openPort(link.settings.portName);
   if (opened != kOk && opened != kPortAlreadyOpen) {
-    printError(ru("Ошибка при открытии СОМ-порта.") + " (" +
-               quoteForMessage(link.settings.portName) + ")");
+    printError(openFailedText(link));
     return kExitPortFailed;
   }
   try {

@@ -89,7 +89,7 @@ int runCollect(const CollectOptions& options) {
       // Opened anew below all the same.
     }
     if (link->openPort(settings.portName) != kOk) {
-      why = ru("Ошибка при открытии СОМ-порта.") + " (" + quoteForMessage(settings.portName) + ")";
+      why = openFailedText(*link);
     } else {
       try {
         if (link->queryStatus() >= 0) break;
