@@ -16,6 +16,9 @@
 namespace kordel::cli {
 namespace {
 
+// How long a collection that stops waits for the database to take its last calls.
+constexpr int kDatabaseFinishMs = 3000;
+
 class ServiceLog : public RecordView, public CollectorObserver {
  public:
   ServiceLog(PbxLink& link, AlarmReporter& alarms) : link_(link), alarms_(alarms) {}
@@ -82,6 +85,10 @@ int runCollect(const CollectOptions& options) {
     printError(ru("Не выбран файл для сохранения данных."));
     return kExitNoDataFile;
   }
+  store::DatabaseChoice database;
+  if (!chooseDatabase(options.database, settings, settings.dataFileName, database)) {
+    return kExitUsage;
+  }
   installStopHandlers(link.get());
   if (stopSignalled()) return stopSignal() == SIGHUP ? kExitFailed : kExitOk;
   AlarmMonitor monitor(options.alarms.thresholds);
@@ -90,6 +97,13 @@ int runCollect(const CollectOptions& options) {
   const int maxRetryMs = std::max(options.maxRetrySeconds, 1) * 1000;
   printError(ru("Сбор данных: порт ") + quoteForMessage(settings.portName) + ru(", файл данных ") +
              quoteForMessage(settings.dataFileName) + ".");
+  // The database takes in what the data file holds beyond its mark while the PBX is awaited.
+  DatabaseFeed feed;
+  feed.start(database, settings.dataFileName);
+  if (feed.active()) {
+    printError(ru("База данных: ") + feed.describe() +
+               ru(", площадка ") + quoteForMessage(database.site) + ".");
+  }
 
   // The PBX (or the port) may not be there yet: wait for it.
   for (int retryMs = 1000;; retryMs = std::min(retryMs * 2, maxRetryMs)) {
@@ -117,6 +131,7 @@ int runCollect(const CollectOptions& options) {
 
   RecordSink sink(*link, log);
   sink.attach();
+  feed.attach(sink);
   link->stopRequested = stopSignalled();
   link->continuousMode = !stopSignalled();
   link->rejectedCount = 0;
@@ -141,6 +156,7 @@ int runCollect(const CollectOptions& options) {
   collecting.alarms = &monitor;
   Collector collector(*link, sink, log, collecting);
   collector.run();
+  feed.finish(kDatabaseFinishMs);
   if (stopSignal() == SIGHUP) {
     printError(ru("Получен сигнал SIGHUP: сбор данных остановлен."));
     return kExitFailed;

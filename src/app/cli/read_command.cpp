@@ -14,6 +14,9 @@
 namespace kordel::cli {
 namespace {
 
+// How long a read that ended waits for the database to take its last calls.
+constexpr int kDatabaseFinishMs = 5000;
+
 // The terminal's share of a read: lines on stdout, progress and the link's ups and downs on
 // stderr.
 class TerminalView : public RecordView, public CollectorObserver {
@@ -110,6 +113,10 @@ int runRead(const ReadOptions& options) {
     printError(ru("Не выбран файл для сохранения данных."));
     return kExitNoDataFile;
   }
+  store::DatabaseChoice database;
+  if (!chooseDatabase(options.database, settings, settings.dataFileName, database)) {
+    return kExitUsage;
+  }
   installStopHandlers(link.get());
   if (stopSignalled()) return stopSignal() == SIGHUP ? kExitFailed : kExitOk;
   if (int result = connect(*link); result != kExitOk) return result;
@@ -118,6 +125,10 @@ int runRead(const ReadOptions& options) {
   RecordSink sink(*link, view);
   view.setSink(&sink);
   sink.attach();
+  // The calls go into the database on a thread of its own, from the data file.
+  DatabaseFeed feed;
+  feed.start(database, settings.dataFileName);
+  feed.attach(sink);
   link->stopRequested = stopSignalled();
   link->continuousMode = options.continuous && !stopSignalled();
   link->rejectedCount = 0;
@@ -139,6 +150,7 @@ int runRead(const ReadOptions& options) {
   Collector collector(*link, sink, view, collecting);
   const CollectorResult end = collector.run();
   view.finish();
+  feed.finish(kDatabaseFinishMs);
   if (sink.saveFailed()) {
     printError(ru("Не удалось записать строку в файл данных ") +
                quoteForMessage(settings.dataFileName) +
