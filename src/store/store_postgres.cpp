@@ -528,8 +528,8 @@ class PostgresDatabase : public CallDatabase {
     for (int step = version; s.ok() && step < kSchemaVersion; ++step) {
       s = simple(kSteps[step]);
       if (s.ok()) {
-        s = simple("INSERT INTO schema_version (version) VALUES (" + std::to_string(step + 1) +
-                   ")");
+        s = simple("INSERT INTO schema_version (version, applied_at) VALUES (" +
+                   std::to_string(step + 1) + ", localtimestamp)");
       }
     }
     if (s.ok()) s = simple("COMMIT");
