@@ -28,6 +28,7 @@
 #include "app/gui/widgets.h"
 #include "collect/collector.h"
 #include "files/record_sink.h"
+#include "app/gui/window_database.h"
 
 namespace kordel {
 class PbxLink;
@@ -204,6 +205,8 @@ class TMainForm : public QMainWindow,
   std::shared_ptr<kordel::PbxLink> link_;
   std::shared_ptr<ReadATSThread> reader_;
   std::shared_ptr<kordel::RecordSink> sink_;
+  // The calls database the reads fill, kept from read to read (window_database.h).
+  std::unique_ptr<kordel::gui::WindowDatabase> database_;
   kordel::AlarmMonitor alarms_;
   bool ExitAfterRead = false;
   bool started_ = false;
