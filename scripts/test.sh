@@ -5,10 +5,18 @@
 #   3. each libFuzzer target for about 10 seconds,
 #   4. the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (last, so the
 #      run ends with ctest's summary).
+# A PostgreSQL server of the tests' own runs meanwhile (tests/support/pg_server.sh, a Unix
+# socket in a temporary folder); KORDEL_TEST_PG names it to the tests, and it is stopped at the
+# end whatever happened.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 jobs=$(nproc)
+
+pg_dir=$(bash tests/support/pg_server.sh start)
+trap 'bash tests/support/pg_server.sh stop "$pg_dir"' EXIT
+KORDEL_TEST_PG=$(bash tests/support/pg_server.sh conninfo "$pg_dir")
+export KORDEL_TEST_PG
 
 echo "== Windows build of the core (mingw-w64)"
 cmake -S . -B build-mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -136,9 +136,18 @@ std::uint32_t bigEndian32(const char* p) {
          u[3];
 }
 
+// libpq's message as one line: its lines (and their leading tabs) joined by spaces.
 std::string trimmedMessage(const char* message) {
-  std::string text = message != nullptr ? message : "";
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  std::string text;
+  for (const char* p = message != nullptr ? message : ""; *p != '\0'; ++p) {
+    const bool blank = *p == '\n' || *p == '\t' || *p == '\r';
+    if (blank) {
+      if (!text.empty() && text.back() != ' ') text += ' ';
+    } else {
+      text += *p;
+    }
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
   return utf8ToCp1251(text);
 }
 

@@ -10,6 +10,7 @@
 #   pg_server.sh conninfo DIR    the connection string of its "postgres" database
 set -euo pipefail
 bin=${KORDEL_PG_BIN:-/usr/lib/postgresql/15/bin}
+cd /  # the server's user may not enter the caller's folder
 
 as_server() {
   if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
