@@ -516,6 +516,16 @@ class PostgresDatabase : public CallDatabase {
   }
 
   Status migrate() {
+    {
+      // A schema that is up to date is only read.
+      Result r;
+      if (query("SELECT coalesce(max(version), 0) FROM schema_version", {}, r).ok() &&
+          r.rows() == 1 && r.text(0, 0) == std::to_string(kSchemaVersion)) {
+        found_ = kSchemaVersion;
+        return Status();
+      }
+      if (conn_ == nullptr) return Status::unavailable(describe() + ru(": соединение потеряно."));
+    }
     if (Status s = simple("BEGIN; SELECT pg_advisory_xact_lock(" +
                           std::to_string(kMigrationLock) +
                           ");"

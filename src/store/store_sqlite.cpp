@@ -323,6 +323,16 @@ class SqliteDatabase : public CallDatabase {
   }
 
   Status migrate() {
+    // A schema that is up to date is only read: no write lock, so that a reader (the analysis,
+    // db status) does not wait for a collector's transaction.
+    {
+      Statement q;
+      if (q.prepare(db_, "SELECT coalesce(max(version), 0) FROM schema_version") == SQLITE_OK &&
+          sqlite3_step(q.get()) == SQLITE_ROW && sqlite3_column_int(q.get(), 0) == kSchemaVersion) {
+        found_ = kSchemaVersion;
+        return Status();
+      }
+    }
     if (Status s = exec("BEGIN IMMEDIATE"); !s.ok()) return s;
     Status s = exec(
         "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL,"

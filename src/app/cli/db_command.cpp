@@ -119,6 +119,14 @@ int runDbStatus(const DbStatusOptions& o) {
     printLine(ru("Запись звонков в базу данных выключена (off)."));
     return kExitOk;
   }
+  // Only looked at: an SQLite file that is not there is not made.
+  std::error_code missing;
+  if (choice.kind == store::DatabaseChoice::Kind::kSqlite &&
+      !std::filesystem::exists(nativePath(choice.target), missing)) {
+    printLine(ru("База данных SQLite ") + quoteForMessage(choice.target) +
+              ru(" еще не создана: в нее еще ничего не заносилось."));
+    return kExitOk;
+  }
   const std::unique_ptr<store::CallDatabase> db = store::makeDatabase(choice);
   if (const store::Status opened = db->open(); !opened.ok()) {
     printError(opened.message());
