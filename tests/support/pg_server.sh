@@ -15,9 +15,11 @@ cd /  # the server's user may not enter the caller's folder
 as_server() {
   if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
 }
+# fsync is off for the tests (KORDEL_PG_FSYNC=on for measurements); KORDEL_PG_OPTIONS adds
+# settings ("-c shared_buffers=1GB ...").
 start_server() {
   as_server "$bin/pg_ctl" -D "$1/data" -l "$1/log" -w -t 60 -s \
-    -o "-c listen_addresses='' -c unix_socket_directories='$1' -c fsync=off -c max_connections=60" \
+    -o "-c listen_addresses='' -c unix_socket_directories='$1' -c fsync=${KORDEL_PG_FSYNC:-off} -c max_connections=60 ${KORDEL_PG_OPTIONS:-}" \
     start >/dev/null
 }
 
