@@ -44,8 +44,8 @@ double since(Clock::time_point start) {
 std::uint64_t folderBytes(const fs::path& dir) {
   std::uint64_t bytes = 0;
   for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.is_regular_file() && entry.path().filename().string().find(".sqlite") !=
-                                       std::string::npos) {
+    if (entry.is_regular_file() &&
+        entry.path().filename().string().find(".sqlite") != std::string::npos) {
       bytes += entry.file_size();
     }
   }
@@ -72,7 +72,8 @@ void benchmark(kordel::store::CallDatabase& db, const std::string& name, const f
   {
     std::ifstream in(kordel::bench::fileName(dir, 1), std::ios::binary);
     std::vector<std::string> lines;
-    for (std::string line; lines.size() < static_cast<std::size_t>(live) && std::getline(in, line);) {
+    for (std::string line;
+         lines.size() < static_cast<std::size_t>(live) && std::getline(in, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (!line.empty() && line[0] != ' ') lines.push_back(line);
     }
@@ -197,8 +198,8 @@ int main(int argc, char** argv) {
     const AnalysisResult result = Analyzer(store, plan, people, options).run();
     times.push_back(since(t0));
     fromFiles = Sums{result.totals.calls, result.totals.seconds, result.totals.cost};
-    std::printf("files analysis run %d: %.2f s (%llu calls, %llu counted)\n", run + 1,
-                times.back(), static_cast<unsigned long long>(loaded.calls),
+    std::printf("files analysis run %d: %.2f s (%llu calls, %llu counted)\n", run + 1, times.back(),
+                static_cast<unsigned long long>(loaded.calls),
                 static_cast<unsigned long long>(result.totals.calls));
     std::fflush(stdout);
   }

@@ -658,7 +658,9 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
   // Counts, and the bad lines with their numbers in their files: a segment that starts inside a
   // file follows the lines of the segments before it in that file.
   std::vector<std::uint64_t> linesBefore(files.size() + 1, 0);
-  auto pathOf = [&](std::size_t file) { return file < files.size() ? files[file].path : source->name(); };
+  auto pathOf = [&](std::size_t file) {
+    return file < files.size() ? files[file].path : source->name();
+  };
   std::vector<BadLine> bad;
   for (Worker& w : workers) {
     result.lines += w.lines;

@@ -21,10 +21,12 @@ DatabaseSource::DatabaseSource(store::CallDatabase& database, std::vector<std::s
     : db_(database), wantedSites_(std::move(sites)) {
   if (filter.from) query_.from = databaseTime(*filter.from);
   if (filter.to) query_.to = databaseTime(*filter.to);
-  query_.minDuration = static_cast<std::int32_t>(std::min<std::uint32_t>(filter.minDuration, 86400));
-  query_.direction = filter.direction == Direction::Incoming   ? store::LineQuery::Direction::kIncoming
-                     : filter.direction == Direction::Outgoing ? store::LineQuery::Direction::kOutgoing
-                                                               : store::LineQuery::Direction::kAny;
+  query_.minDuration =
+      static_cast<std::int32_t>(std::min<std::uint32_t>(filter.minDuration, 86400));
+  query_.direction =
+      filter.direction == Direction::Incoming   ? store::LineQuery::Direction::kIncoming
+      : filter.direction == Direction::Outgoing ? store::LineQuery::Direction::kOutgoing
+                                                : store::LineQuery::Direction::kAny;
 }
 
 std::string DatabaseSource::name() const { return ru("база данных ") + db_.describe(); }
@@ -47,14 +49,15 @@ Status DatabaseSource::forEachLine(const Take& take) {
   if (!wantedSites_.empty() && loadedSites_.empty()) return Status();  // none of them has calls
 
   std::string lastSite, prefix;
-  const store::Status walked = db_.forEachLine(query_, [&](std::string_view site, std::string_view line) {
-    if (!prefixed_) return take(std::string_view(), line);
-    if (site != lastSite) {
-      lastSite.assign(site);
-      prefix = lastSite + "/";
-    }
-    return take(prefix, line);
-  });
+  const store::Status walked =
+      db_.forEachLine(query_, [&](std::string_view site, std::string_view line) {
+        if (!prefixed_) return take(std::string_view(), line);
+        if (site != lastSite) {
+          lastSite.assign(site);
+          prefix = lastSite + "/";
+        }
+        return take(prefix, line);
+      });
   return walked.ok() ? Status() : Status::error(walked.message());
 }
 

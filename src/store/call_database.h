@@ -69,9 +69,9 @@ inline constexpr int kSchemaVersion = 2;
 
 // One call-record line as a row. Text fields are UTF-8, the line is the exact bytes.
 struct CallRow {
-  std::string line;     // Windows-1251, without its line end
-  bool parsed = false;  // false: the line carries a call but does not convert
-  std::string start;    // "YYYY-MM-DD HH:MM:SS", the PBX's local time
+  std::string line;           // Windows-1251, without its line end
+  bool parsed = false;        // false: the line carries a call but does not convert
+  std::string start;          // "YYYY-MM-DD HH:MM:SS", the PBX's local time
   std::int32_t duration = 0;  // seconds
   std::string hardware;       // as written
   std::string programmed;     // without spaces; empty when the PBX sent none

@@ -86,7 +86,8 @@ IntakeResult DataFileIntake::run() {
   if (end < 0) return readFailed();
   result.size = static_cast<std::uint64_t>(end);
   std::string head;
-  if (!file.read(0, static_cast<std::size_t>(std::min<std::uint64_t>(result.size, kFingerprintSpan)),
+  if (!file.read(0,
+                 static_cast<std::size_t>(std::min<std::uint64_t>(result.size, kFingerprintSpan)),
                  head)) {
     return readFailed();
   }
@@ -94,8 +95,8 @@ IntakeResult DataFileIntake::run() {
   std::uint64_t start = mark_.known ? mark_.offset : 0;
   if (mark_.known) {
     bool ok = true;
-    const bool same =
-        mark_.offset <= result.size && fingerprintAt(head, file, mark_.offset, ok) == mark_.fingerprint;
+    const bool same = mark_.offset <= result.size &&
+                      fingerprintAt(head, file, mark_.offset, ok) == mark_.fingerprint;
     if (!ok) return readFailed();
     if (!same) {
       result.restarted = true;
@@ -129,7 +130,8 @@ IntakeResult DataFileIntake::run() {
     while (at < consumed) {
       std::size_t stop = buffer.find_first_of("\r\n", at);
       const std::string_view line(buffer.data() + at, stop - at);
-      at = stop + ((buffer[stop] == '\r' && stop + 1 < consumed && buffer[stop + 1] == '\n') ? 2 : 1);
+      at = stop +
+           ((buffer[stop] == '\r' && stop + 1 < consumed && buffer[stop + 1] == '\n') ? 2 : 1);
       if (!storesLine(line)) continue;
       rows.push_back(makeCallRow(line));
       if (options_.origins != nullptr) options_.origins->fill(rows.back());

@@ -38,8 +38,8 @@ struct IntakeOptions {
   std::string dataFile;  // Windows-1251, as the user named it
   // Bytes of the file per transaction: small for a live collector, large for an import.
   std::size_t batchBytes = std::size_t{1} << 20;
-  LineOrigins* origins = nullptr;               // optional
-  const std::atomic<bool>* stop = nullptr;      // optional: ends a pass between batches
+  LineOrigins* origins = nullptr;           // optional
+  const std::atomic<bool>* stop = nullptr;  // optional: ends a pass between batches
 };
 
 struct IntakeResult {

@@ -17,9 +17,7 @@ namespace {
 
 constexpr std::size_t kMaxConfigBytes = std::size_t{64} << 10;
 
-bool startsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 std::string lowered(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -58,9 +56,9 @@ Status readConfig(const std::string& startDirectory, ConfigValues& values,
                   std::vector<std::string>& warnings) {
   namespace fs = std::filesystem;
   const std::string name =
-      (startDirectory.empty() ? std::string(kDatabaseConfigName)
-                              : (fs::path(nativePath(startDirectory)) / kDatabaseConfigName)
-                                    .string());
+      (startDirectory.empty()
+           ? std::string(kDatabaseConfigName)
+           : (fs::path(nativePath(startDirectory)) / kDatabaseConfigName).string());
   std::string bytes;
   const FileContents read = readRegularFile(name, kMaxConfigBytes, bytes);
   if (read.status == FileContents::NotOpened) return Status();  // no file: nothing chosen

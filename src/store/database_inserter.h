@@ -97,7 +97,7 @@ class DatabaseInserter : public SavedLineListener {
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  bool woken_ = true;     // the first pass runs at once
+  bool woken_ = true;  // the first pass runs at once
   bool retryNow_ = false;
   std::uint64_t passesStarted_ = 0;
   std::uint64_t passesEnded_ = 0;

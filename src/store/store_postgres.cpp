@@ -165,8 +165,7 @@ class PostgresDatabase : public CallDatabase {
     for (PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
       if (o->val == nullptr || *o->val == '\0') continue;
       const std::string key = o->keyword;
-      if (key == "host" || key == "hostaddr" || key == "port" || key == "dbname" ||
-          key == "user") {
+      if (key == "host" || key == "hostaddr" || key == "port" || key == "dbname" || key == "user") {
         text += " " + key + "=" + quoteForMessage(o->val, 80);
       }
     }
@@ -184,9 +183,8 @@ class PostgresDatabase : public CallDatabase {
     }
     Status s = migrate();
     if (s.ok()) {
-      s = simple(
-          "CREATE TEMP TABLE incoming_calls ON COMMIT DELETE ROWS AS SELECT " +
-          std::string(kRowColumns) + " FROM calls WITH NO DATA");
+      s = simple("CREATE TEMP TABLE incoming_calls ON COMMIT DELETE ROWS AS SELECT " +
+                 std::string(kRowColumns) + " FROM calls WITH NO DATA");
     }
     if (!s.ok()) close();
     return s;
@@ -202,8 +200,9 @@ class PostgresDatabase : public CallDatabase {
   Status readMark(const std::string& site, const std::string& path, FileMark& mark) override {
     if (Status s = ready(); !s.ok()) return s;
     Result r;
-    if (Status s = query("SELECT taken_bytes, fingerprint FROM data_files WHERE site=$1 AND path=$2",
-                         {cp1251ToUtf8(site), cp1251ToUtf8(path)}, r);
+    if (Status s =
+            query("SELECT taken_bytes, fingerprint FROM data_files WHERE site=$1 AND path=$2",
+                  {cp1251ToUtf8(site), cp1251ToUtf8(path)}, r);
         !s.ok()) {
       return s;
     }
@@ -324,8 +323,8 @@ class PostgresDatabase : public CallDatabase {
         headerSeen = true;
       }
       while (ok && !stopped && data.size() >= 2) {
-        const auto fields = static_cast<std::int16_t>(
-            (static_cast<unsigned char>(data[0]) << 8) | static_cast<unsigned char>(data[1]));
+        const auto fields = static_cast<std::int16_t>((static_cast<unsigned char>(data[0]) << 8) |
+                                                      static_cast<unsigned char>(data[1]));
         data.remove_prefix(2);
         if (fields == -1) break;  // the trailer
         std::string_view values[2];
@@ -391,8 +390,8 @@ class PostgresDatabase : public CallDatabase {
     // and 55P03 (a lock not available) may pass; the rest are faults of their own.
     const std::string code = state != nullptr ? state : "";
     const bool passing = code.rfind("08", 0) == 0 || code.rfind("53", 0) == 0 ||
-                         code.rfind("57", 0) == 0 || code.rfind("40", 0) == 0 ||
-                         code == "55P03" || PQstatus(conn_) != CONNECTION_OK;
+                         code.rfind("57", 0) == 0 || code.rfind("40", 0) == 0 || code == "55P03" ||
+                         PQstatus(conn_) != CONNECTION_OK;
     if (PQstatus(conn_) != CONNECTION_OK) close();
     return passing ? Status::unavailable(text) : Status::failed(text);
   }
@@ -411,8 +410,8 @@ class PostgresDatabase : public CallDatabase {
       const int rc = ::poll(&p, 1, kWaitStepMs);
       if (rc > 0) return Status();
       if (rc < 0 && errno != EINTR) return connectionError();
-      if (timeoutMs > 0 && std::chrono::steady_clock::now() - start >
-                               std::chrono::milliseconds(timeoutMs)) {
+      if (timeoutMs > 0 &&
+          std::chrono::steady_clock::now() - start > std::chrono::milliseconds(timeoutMs)) {
         close();
         return Status::unavailable(describe() + ru(": сервер не ответил вовремя."));
       }
@@ -422,14 +421,19 @@ class PostgresDatabase : public CallDatabase {
 
   Status connect() {
     // Ours first: a connection string that names any of them takes its own value.
-    const char* keys[] = {"keepalives",       "keepalives_idle", "keepalives_interval",
-                          "keepalives_count", "tcp_user_timeout", "application_name",
-                          "client_encoding",  "options",          "dbname",
+    const char* keys[] = {"keepalives",
+                          "keepalives_idle",
+                          "keepalives_interval",
+                          "keepalives_count",
+                          "tcp_user_timeout",
+                          "application_name",
+                          "client_encoding",
+                          "options",
+                          "dbname",
                           nullptr};
-    const char* values[] = {"1",      "10",   "5",
-                            "3",      "30000", "kordel",
-                            "UTF8",   "-c lock_timeout=30s", conninfo_.c_str(),
-                            nullptr};
+    const char* values[] = {
+        "1",    "10", "5", "3", "30000", "kordel", "UTF8", "-c lock_timeout=30s", conninfo_.c_str(),
+        nullptr};
     conn_ = PQconnectStartParams(keys, values, 1);
     if (conn_ == nullptr) return Status::unavailable(describe() + ru(": нет памяти."));
     if (PQstatus(conn_) == CONNECTION_BAD) return connectionError();
@@ -526,8 +530,7 @@ class PostgresDatabase : public CallDatabase {
       }
       if (conn_ == nullptr) return Status::unavailable(describe() + ru(": соединение потеряно."));
     }
-    if (Status s = simple("BEGIN; SELECT pg_advisory_xact_lock(" +
-                          std::to_string(kMigrationLock) +
+    if (Status s = simple("BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kMigrationLock) +
                           ");"
                           " CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL,"
                           " applied_at timestamp NOT NULL DEFAULT localtimestamp)");
@@ -540,9 +543,9 @@ class PostgresDatabase : public CallDatabase {
     int version = 0;
     if (s.ok()) version = std::stoi(r.text(0, 0));
     if (s.ok() && version > kSchemaVersion) {
-      s = Status::failed(describe() + ru(": схема базы данных (версия ") +
-                         std::to_string(version) + ru(") новее этой программы (версия ") +
-                         std::to_string(kSchemaVersion) + ").");
+      s = Status::failed(describe() + ru(": схема базы данных (версия ") + std::to_string(version) +
+                         ru(") новее этой программы (версия ") + std::to_string(kSchemaVersion) +
+                         ").");
     }
     for (int step = version; s.ok() && step < kSchemaVersion; ++step) {
       s = simple(kSteps[step]);
@@ -590,8 +593,9 @@ class PostgresDatabase : public CallDatabase {
     const std::string fileId = mark.text(0, 0);
     if (in.rows.empty()) return Status();
 
-    if (PQsendQuery(conn_, ("COPY incoming_calls (" + std::string(kRowColumns) + ") FROM STDIN")
-                               .c_str()) == 0) {
+    if (PQsendQuery(
+            conn_, ("COPY incoming_calls (" + std::string(kRowColumns) + ") FROM STDIN").c_str()) ==
+        0) {
       return connectionError();
     }
     Result copying;
@@ -628,8 +632,7 @@ class PostgresDatabase : public CallDatabase {
         }
       }
     }
-    if (!chunk.empty() &&
-        PQputCopyData(conn_, chunk.data(), static_cast<int>(chunk.size())) != 1) {
+    if (!chunk.empty() && PQputCopyData(conn_, chunk.data(), static_cast<int>(chunk.size())) != 1) {
       return connectionError();
     }
     if (PQputCopyEnd(conn_, nullptr) != 1) return connectionError();

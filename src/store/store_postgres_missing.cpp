@@ -21,7 +21,9 @@ class MissingPostgres : public CallDatabase {
   void abandon() override {}
 
  private:
-  static Status missing() { return Status::failed(ru("Программа собрана без PostgreSQL (libpq).")); }
+  static Status missing() {
+    return Status::failed(ru("Программа собрана без PostgreSQL (libpq)."));
+  }
 };
 
 }  // namespace

@@ -82,8 +82,7 @@ class Statement {
     sqlite3_clear_bindings(stmt_);
   }
   void text(int index, const std::string& value) {
-    sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
-                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
   }
   void textOrNull(int index, const std::string& value, bool present) {
     if (present) {
@@ -93,20 +92,21 @@ class Statement {
     }
   }
   void blob(int index, const std::string& value) {
-    sqlite3_bind_blob(stmt_, index, value.data(), static_cast<int>(value.size()),
-                      SQLITE_TRANSIENT);
+    sqlite3_bind_blob(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
   }
   void integer(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
   void null(int index) { sqlite3_bind_null(stmt_, index); }
   std::string columnText(int column) const {
     const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-    return p == nullptr ? std::string()
-                        : std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+    return p == nullptr
+               ? std::string()
+               : std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
   }
   std::string_view columnBlob(int column) const {
     const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
-    return p == nullptr ? std::string_view()
-                        : std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+    return p == nullptr
+               ? std::string_view()
+               : std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
   }
 
  private:
@@ -147,10 +147,9 @@ class SqliteDatabase : public CallDatabase {
         type != std::filesystem::file_type::regular) {
       return Status::failed(describe() + ru(": не является обычным файлом."));
     }
-    const int opened = sqlite3_open_v2(native.c_str(), &db_,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                           SQLITE_OPEN_NOMUTEX,
-                                       nullptr);
+    const int opened =
+        sqlite3_open_v2(native.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (opened != SQLITE_OK) {
       const Status s = error(opened, "");
       close();
@@ -348,9 +347,9 @@ class SqliteDatabase : public CallDatabase {
       }
     }
     if (s.ok() && version > kSchemaVersion) {
-      s = Status::failed(describe() + ru(": схема базы данных (версия ") +
-                         std::to_string(version) + ru(") новее этой программы (версия ") +
-                         std::to_string(kSchemaVersion) + ").");
+      s = Status::failed(describe() + ru(": схема базы данных (версия ") + std::to_string(version) +
+                         ru(") новее этой программы (версия ") + std::to_string(kSchemaVersion) +
+                         ").");
     }
     for (int step = version; s.ok() && step < kSchemaVersion; ++step) {
       s = exec(kSteps[step]);
@@ -384,10 +383,11 @@ class SqliteDatabase : public CallDatabase {
       mark.integer(5, static_cast<std::int64_t>(in.expected.offset));
       mark.integer(6, static_cast<std::int64_t>(in.expected.fingerprint));
     } else {
-      mark.prepare(db_,
-                   "INSERT INTO data_files (taken_bytes, fingerprint, site, path, calls, updated_at)"
-                   " VALUES (?, ?, ?, ?, 0, datetime('now', 'localtime'))"
-                   " ON CONFLICT (site, path) DO NOTHING RETURNING id");
+      mark.prepare(
+          db_,
+          "INSERT INTO data_files (taken_bytes, fingerprint, site, path, calls, updated_at)"
+          " VALUES (?, ?, ?, ?, 0, datetime('now', 'localtime'))"
+          " ON CONFLICT (site, path) DO NOTHING RETURNING id");
     }
     if (mark.get() == nullptr) return error(sqlite3_errcode(db_), "");
     mark.integer(1, static_cast<std::int64_t>(in.next.offset));

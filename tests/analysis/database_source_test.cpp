@@ -23,9 +23,10 @@ using testing::writeBytes;
 // Every table, as CSV, from a result: what a user gets from the analysis.
 std::string everything(const AnalysisResult& result) {
   const std::vector<TableKind> kinds = {
-      TableKind::Summary,  TableKind::Extensions, TableKind::Departments, TableKind::TopDepartments,
-      TableKind::Directions, TableKind::Trunks,   TableKind::Longest,     TableKind::Costliest,
-      TableKind::Numbers,  TableKind::Hours,      TableKind::Days,        TableKind::TrunkLoad};
+      TableKind::Summary,        TableKind::Extensions, TableKind::Departments,
+      TableKind::TopDepartments, TableKind::Directions, TableKind::Trunks,
+      TableKind::Longest,        TableKind::Costliest,  TableKind::Numbers,
+      TableKind::Hours,          TableKind::Days,       TableKind::TrunkLoad};
   return toCsv(makeTables(kinds, result, SourceInfo{}));
 }
 
@@ -49,11 +50,13 @@ class DatabaseSourceTest : public ::testing::TestWithParam<Backend> {
     KORDEL_SKIP_WITHOUT_SERVER(GetParam());
     scratch = std::make_unique<ScratchDatabase>(GetParam());
     db = scratch->make();
-    ASSERT_TRUE(tariffs.loadBytes(ru("Префикс;Направление;Цена за минуту;Шаг;Первый шаг\r\n"
-                                     "8;Междугородняя;2,00;60;\r\n2;Местная;0,50;1;60\r\n"))
+    ASSERT_TRUE(tariffs
+                    .loadBytes(ru("Префикс;Направление;Цена за минуту;Шаг;Первый шаг\r\n"
+                                  "8;Междугородняя;2,00;60;\r\n2;Местная;0,50;1;60\r\n"))
                     .ok());
-    ASSERT_TRUE(directory.loadBytes(ru("Номер;Имя;Отдел\r\n201;Иванова;Продажи / Москва\r\n"
-                                       "A/202;Петров;Продажи / Тверь\r\n"))
+    ASSERT_TRUE(directory
+                    .loadBytes(ru("Номер;Имя;Отдел\r\n201;Иванова;Продажи / Москва\r\n"
+                                  "A/202;Петров;Продажи / Тверь\r\n"))
                     .ok());
     // Two months of calls in two files, the second repeating the end of the first (a read
     // saved twice), with title lines, marked fields and lines that do not convert.
@@ -65,9 +68,9 @@ class DatabaseSourceTest : public ::testing::TestWithParam<Backend> {
       char start[32];
       std::snprintf(start, sizeof start, "2024-%02d-%02d %02d:%02d:%02d", i < 300 ? 3 : 4,
                     1 + i % 300 / 10, 8 + i % 10, pick(0, 59), pick(0, 59));
-      std::string line = callLine(start, pick(0, 3) == 0 ? pick(0, 20) : pick(21, 2000),
-                                  pick(200, 215), std::to_string(pick(200, 215)),
-                                  std::to_string(pick(1, 6)), numbers[pick(0, 6)]);
+      std::string line =
+          callLine(start, pick(0, 3) == 0 ? pick(0, 20) : pick(21, 2000), pick(200, 215),
+                   std::to_string(pick(200, 215)), std::to_string(pick(1, 6)), numbers[pick(0, 6)]);
       if (i % 97 == 5) line[2] = '*';  // a marked date
       (i < 300 ? march : april).push_back(line);
     }

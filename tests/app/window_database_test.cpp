@@ -64,8 +64,9 @@ class WindowDatabaseTest : public ::testing::Test {
 TEST_F(WindowDatabaseTest, AReadFillsTheSqliteFileBesideTheDataFile) {
   ::unsetenv("KORDEL_DB");
   read(4);
-  const char* query = "SELECT convert_line, pbx_model, unit FROM (SELECT CAST(line AS TEXT)"
-                      " AS convert_line, pbx_model, unit FROM calls ORDER BY id)";
+  const char* query =
+      "SELECT convert_line, pbx_model, unit FROM (SELECT CAST(line AS TEXT)"
+      " AS convert_line, pbx_model, unit FROM calls ORDER BY id)";
   ASSERT_TRUE(waitUntil([&] { return rows(database(), query).size() == 4; }));
   const QStringList lines = fileLines(dataFile());
   ASSERT_EQ(lines.size(), 6);  // two title lines, four calls

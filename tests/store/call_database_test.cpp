@@ -107,10 +107,11 @@ TEST_P(CallDatabaseTest, EachCallIsStoredOnceHoweverOftenItIsOffered) {
   EXPECT_EQ(lines().size(), 4u);
 
   // The columns hold the fields, the line its exact bytes.
-  EXPECT_EQ(scratch->query("SELECT start_time, duration, hardware, programmed, trunk, dialed,"
-                           " pbx_serial, unit FROM calls WHERE hardware = '201' ORDER BY start_time"),
-            (std::vector<std::string>{"2024-03-01 09:00:00|65|201|301|7|567|NULL|NULL",
-                                      "2024-03-02 09:00:00|600|201|301|7|8495|NULL|NULL"}));
+  EXPECT_EQ(
+      scratch->query("SELECT start_time, duration, hardware, programmed, trunk, dialed,"
+                     " pbx_serial, unit FROM calls WHERE hardware = '201' ORDER BY start_time"),
+      (std::vector<std::string>{"2024-03-01 09:00:00|65|201|301|7|567|NULL|NULL",
+                                "2024-03-02 09:00:00|600|201|301|7|8495|NULL|NULL"}));
   EXPECT_EQ(scratch->query("SELECT parse_error, start_time FROM calls WHERE start_time IS NULL"),
             std::vector<std::string>{"неверная дата|NULL"});
   std::vector<FileState> states;
@@ -238,26 +239,35 @@ TEST_P(CallDatabaseTest, ADatabaseOfTheOlderSchemaIsMigrated) {
   const std::string flag = pg ? "boolean" : "INTEGER";
   const std::string time = pg ? "timestamp" : "TEXT";
   scratch->exec(
-      "CREATE TABLE schema_version (version integer NOT NULL, applied_at " + time + " NOT NULL);"
+      "CREATE TABLE schema_version (version integer NOT NULL, applied_at " + time +
+      " NOT NULL);"
       "INSERT INTO schema_version VALUES (1, '2024-01-01 00:00:00');"
-      "CREATE TABLE data_files (id " + id + " PRIMARY KEY, site text NOT NULL, path text NOT NULL,"
+      "CREATE TABLE data_files (id " +
+      id +
+      " PRIMARY KEY, site text NOT NULL, path text NOT NULL,"
       " taken_bytes bigint NOT NULL, fingerprint bigint NOT NULL, calls bigint NOT NULL DEFAULT 0,"
-      " updated_at " + time + " NOT NULL, UNIQUE (site, path));"
-      "CREATE TABLE calls (id " + id + " PRIMARY KEY, site text NOT NULL, line " + bytes +
-      " NOT NULL, start_time " + time + ", duration integer, hardware text, programmed text,"
-      " trunk text, dialed text, marked_date " + flag + ", marked_time " + flag +
-      ", marked_duration " + flag + ", marked_number " + flag + ", parse_error text,"
+      " updated_at " +
+      time +
+      " NOT NULL, UNIQUE (site, path));"
+      "CREATE TABLE calls (id " +
+      id + " PRIMARY KEY, site text NOT NULL, line " + bytes + " NOT NULL, start_time " + time +
+      ", duration integer, hardware text, programmed text,"
+      " trunk text, dialed text, marked_date " +
+      flag + ", marked_time " + flag + ", marked_duration " + flag + ", marked_number " + flag +
+      ", parse_error text,"
       " pbx_serial text, pbx_model text, unit integer, file_id bigint REFERENCES data_files (id),"
       " UNIQUE (site, line));");
   // Its mark after the line: the whole file so far, with the fingerprint of those bytes.
   const std::string before = test::readBytes(dataFile);
-  scratch->exec("INSERT INTO data_files (site, path, taken_bytes, fingerprint, calls, updated_at)"
-                " VALUES ('A', '" + cp1251ToUtf8(key) + "', " + std::to_string(before.size()) +
-                ", " + std::to_string(static_cast<std::int64_t>(
-                           fingerprint(before.size(), before, before))) +
-                ", 1, '2024-01-01 00:00:00');"
-                "INSERT INTO calls (site, line, start_time, duration, hardware, file_id)"
-                " VALUES ('A', " + blob + hex + "', '2024-03-01 09:00:00', 65, '201', 1);");
+  scratch->exec(
+      "INSERT INTO data_files (site, path, taken_bytes, fingerprint, calls, updated_at)"
+      " VALUES ('A', '" +
+      cp1251ToUtf8(key) + "', " + std::to_string(before.size()) + ", " +
+      std::to_string(static_cast<std::int64_t>(fingerprint(before.size(), before, before))) +
+      ", 1, '2024-01-01 00:00:00');"
+      "INSERT INTO calls (site, line, start_time, duration, hardware, file_id)"
+      " VALUES ('A', " +
+      blob + hex + "', '2024-03-01 09:00:00', 65, '201', 1);");
 
   const Status opened = db->open();
   ASSERT_TRUE(opened.ok()) << cp1251ToUtf8(opened.message());

@@ -54,8 +54,8 @@ TEST(DatabaseChoice, ValuesNameABackendOrNone) {
       {"postgresql://kordel@db1/calls", true, Kind::kPostgres, "postgresql://kordel@db1/calls"},
       {"postgres://db1:5433/calls", true, Kind::kPostgres, "postgres://db1:5433/calls"},
       {"host=db1 dbname=calls", true, Kind::kPostgres, "host=db1 dbname=calls"},
-      {"hots=db1", false, Kind::kOff, ""},          // a keyword libpq does not know
-      {"host='db1", false, Kind::kOff, ""},         // an open quote
+      {"hots=db1", false, Kind::kOff, ""},           // a keyword libpq does not know
+      {"host='db1", false, Kind::kOff, ""},          // an open quote
       {"postgresql://[::1", false, Kind::kOff, ""},  // a broken URI
       {"sqlite:", false, Kind::kOff, ""},
       {"", false, Kind::kOff, ""},
@@ -99,8 +99,9 @@ TEST_F(DatabaseChoiceSources, TheOptionBeatsTheEnvironmentWhichBeatsTheFile) {
   EXPECT_FALSE(choice.site.empty());
 
   test::writeBytes(dir.path() / kDatabaseConfigName,
-                   "\xEF\xBB\xBF" "DB=host=db1 dbname=calls\r\nSITE=" + ru("Москва") +
-                       "\r\n# a comment\r\nPORT=5432\r\n");
+                   "\xEF\xBB\xBF"
+                   "DB=host=db1 dbname=calls\r\nSITE=" +
+                       ru("Москва") + "\r\n# a comment\r\nPORT=5432\r\n");
   choice = choose();
   EXPECT_EQ(choice.kind, Kind::kPostgres);
   EXPECT_EQ(choice.target, "host=db1 dbname=calls");

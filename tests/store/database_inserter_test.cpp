@@ -95,9 +95,10 @@ TEST_P(InserterTest, TheCallsTheSinkSavesReachTheDatabaseWithTheirUnitAndPbx) {
   save(2, 2);
   save(3, 1);
   ASSERT_TRUE(inserter->catchUp(20000)) << cp1251ToUtf8(inserter->state().reason);
-  EXPECT_EQ(scratch->query("SELECT hardware, pbx_serial, pbx_model, unit FROM calls ORDER BY hardware"),
-            (std::vector<std::string>{"100|NULL|NULL|NULL", "101|4711|DL256|0", "102|4711|DL256|2",
-                                      "103|4711|DL256|1"}));
+  EXPECT_EQ(
+      scratch->query("SELECT hardware, pbx_serial, pbx_model, unit FROM calls ORDER BY hardware"),
+      (std::vector<std::string>{"100|NULL|NULL|NULL", "101|4711|DL256|0", "102|4711|DL256|2",
+                                "103|4711|DL256|1"}));
   const DatabaseInserter::State state = inserter->state();
   EXPECT_FALSE(state.failing);
   EXPECT_EQ(state.inserted, 4u);

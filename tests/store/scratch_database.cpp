@@ -28,7 +28,8 @@ std::vector<std::string> pgQuery(const std::string& conninfo, const std::string&
     PQfinish(conn);
     return rows;
   }
-  PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      conn, [](void*, const char*) {}, nullptr);
   PGresult* r = PQexec(conn, sql.c_str());
   const ExecStatusType status = PQresultStatus(r);
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {

@@ -22,12 +22,13 @@ std::string backendName(const ::testing::TestParamInfo<Backend>& info);
 // The connection string of the test server, or empty.
 std::string postgresServer();
 
-#define KORDEL_SKIP_WITHOUT_SERVER(backend)                                                   \
-  if ((backend) == ::kordel::store::testing::Backend::kPostgres &&                            \
-      ::kordel::store::testing::postgresServer().empty())                                     \
-  GTEST_SKIP() << "KORDEL_TEST_PG is not set: no PostgreSQL server for this case "            \
-                  "(scripts/test.sh starts one; or: export KORDEL_TEST_PG=\"$(bash "          \
-                  "tests/support/pg_server.sh conninfo $(bash tests/support/pg_server.sh start))\")"
+#define KORDEL_SKIP_WITHOUT_SERVER(backend)                                 \
+  if ((backend) == ::kordel::store::testing::Backend::kPostgres &&          \
+      ::kordel::store::testing::postgresServer().empty())                   \
+  GTEST_SKIP()                                                              \
+      << "KORDEL_TEST_PG is not set: no PostgreSQL server for this case "   \
+         "(scripts/test.sh starts one; or: export KORDEL_TEST_PG=\"$(bash " \
+         "tests/support/pg_server.sh conninfo $(bash tests/support/pg_server.sh start))\")"
 
 class ScratchDatabase {
  public:

@@ -2,13 +2,12 @@
 // into one CallStore, priced with the tariffs, keyed through the directory, filtered and
 // written as aligned text, CSV or JSON (stdout or a file) or as an XLSX file.
 #include <cstdio>
-#include <iostream>
-#include <string>
-#include <vector>
-
 #include <filesystem>
+#include <iostream>
 #include <memory>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "analysis/analyzer.h"
 #include "analysis/database_source.h"

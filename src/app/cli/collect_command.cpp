@@ -101,8 +101,8 @@ int runCollect(const CollectOptions& options) {
   DatabaseFeed feed;
   feed.start(database, settings.dataFileName);
   if (feed.active()) {
-    printError(ru("База данных: ") + feed.describe() +
-               ru(", площадка ") + quoteForMessage(database.site) + ".");
+    printError(ru("База данных: ") + feed.describe() + ru(", площадка ") +
+               quoteForMessage(database.site) + ".");
   }
 
   // The PBX (or the port) may not be there yet: wait for it.

@@ -22,7 +22,7 @@ inline constexpr int kExitDataFileFailed = 6;  // the data file cannot be writte
 inline constexpr int kExitReadFailed = 7;      // the read ended on a link failure
 inline constexpr int kExitFileFailed = 8;      // an input file cannot be read or a line does not convert
 inline constexpr int kExitWriteFailed = 9;     // a report or log cannot be written
-inline constexpr int kExitDatabaseFailed = 10; // the calls database cannot be reached or written
+inline constexpr int kExitDatabaseFailed = 10;  // the calls database cannot be reached or written
 
 struct StatusOptions {
   std::optional<std::string> port;

@@ -45,8 +45,9 @@ void DatabaseFeed::finish(int waitMs) {
 }
 
 void DatabaseFeed::databaseFailed(const std::string& reason, int retryMs) {
-  printError(reason + ru(" Звонки сохраняются в файле данных и будут занесены в базу позже. "
-                         "Повтор через ") +
+  printError(reason +
+             ru(" Звонки сохраняются в файле данных и будут занесены в базу позже. "
+                "Повтор через ") +
              std::to_string((retryMs + 999) / 1000) + ru(" с."));
 }
 

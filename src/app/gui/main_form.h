@@ -26,9 +26,9 @@
 #include <string>
 
 #include "app/gui/widgets.h"
+#include "app/gui/window_database.h"
 #include "collect/collector.h"
 #include "files/record_sink.h"
-#include "app/gui/window_database.h"
 
 namespace kordel {
 class PbxLink;

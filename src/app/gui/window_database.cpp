@@ -56,11 +56,13 @@ void WindowDatabase::finish() {
 }
 
 void WindowDatabase::post(const QString& text) {
-  QMetaObject::invokeMethod(context_, [show = show_, text] { show(text); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      context_, [show = show_, text] { show(text); }, Qt::QueuedConnection);
 }
 
 void WindowDatabase::databaseFailed(const std::string& reason, int) {
-  post(fromCp1251(reason + ru(" Звонки сохраняются в файле данных и будут занесены в базу позже.")));
+  post(
+      fromCp1251(reason + ru(" Звонки сохраняются в файле данных и будут занесены в базу позже.")));
 }
 
 void WindowDatabase::databaseBack(std::uint64_t behind) {
