@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev
   libcli11-dev
   libxlsxwriter-dev
+  libsqlite3-dev sqlite3
+  libpq-dev postgresql
   g++-mingw-w64-x86-64
   wine wine64 locales
   clang libclang-rt-14-dev

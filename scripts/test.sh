@@ -8,10 +8,19 @@
 #      kordel-cli.exe run under Wine against the simulator beside that build's kordel-cli,
 #   6. the whole suite under ASan and UBSan with ctest (last, so the run ends with ctest's
 #      summary).
+# A PostgreSQL server of the tests' own runs meanwhile (tests/support/pg_server.sh, a Unix
+# socket in a temporary folder); KORDEL_TEST_PG names it to the tests, and it is stopped at the
+# end whatever happened.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --test
 jobs=$(nproc)
+
+pg_dir=$(bash tests/support/pg_server.sh start)
+trap 'bash tests/support/pg_server.sh stop "$pg_dir"' EXIT
+KORDEL_TEST_PG=$(bash tests/support/pg_server.sh conninfo "$pg_dir")
+export KORDEL_TEST_PG
+
 
 echo "== Windows build of the core and kordel-cli.exe (mingw-w64, without XLSX)"
 cmake -S . -B build-mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -1,6 +1,7 @@
 // Call analysis (src/analysis, library kordel_analysis): filters, costs and the tables made
 // from the calls of a CallStore. The library may use the standard library, src/files and
-// src/report of the core, and libxlsxwriter (in export_xlsx.cpp alone); never Qt.
+// src/report of the core, libxlsxwriter (in export_xlsx.cpp alone) and the calls database of
+// src/store (in database_source.cpp alone); never Qt.
 //
 // An Analyzer joins a store with a tariff plan, a directory and the options (which calls,
 // keyed how, how many in the top lists, how many digits hidden) and makes an AnalysisResult of

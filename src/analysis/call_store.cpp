@@ -116,6 +116,13 @@ std::uint64_t lineHash(std::string_view text) {
 
 // ---- Listing the files -----------------------------------------------------------------------
 
+bool isDatabaseFileName(std::string_view name) {
+  for (std::string_view end : {".sqlite", ".sqlite-wal", ".sqlite-shm", ".sqlite-journal"}) {
+    if (name.size() > end.size() && name.substr(name.size() - end.size()) == end) return true;
+  }
+  return false;
+}
+
 Status listDataFiles(const std::vector<std::string>& paths, std::vector<InputFile>& files) {
   namespace fs = std::filesystem;
   std::vector<InputFile> found;
@@ -137,7 +144,7 @@ Status listDataFiles(const std::vector<std::string>& paths, std::vector<InputFil
     std::vector<fs::path> inFolder;
     for (fs::directory_iterator it(native, error), end; !error && it != end; it.increment(error)) {
       const std::string name = it->path().filename().string();
-      if (name.empty() || name[0] == '.') continue;
+      if (name.empty() || name[0] == '.' || isDatabaseFileName(name)) continue;
       std::error_code typeError;
       if (it->is_regular_file(typeError) && !typeError) inFolder.push_back(it->path());
     }
@@ -249,12 +256,14 @@ struct Worker {
   std::vector<PendingBadLine> bad;
   Status status;
   bool cancelled = false;
+  bool sourceFailed = false;
 };
 
 struct Shared {
   const std::vector<InputFile>* files = nullptr;
   const std::atomic<bool>* cancel = nullptr;
   std::atomic<std::uint64_t> bytesDone{0};
+  std::atomic<std::uint64_t> sourceBytes{0};  // of the line source, as they arrive
 };
 
 std::string reasonText(call_line::LineError error) {
@@ -311,9 +320,9 @@ class LineReader {
     p.call.start = wallTime(f.year, f.month, f.day, f.hour, f.minute, f.second);
     p.call.duration = static_cast<std::uint32_t>(f.durationHours * 3600 + f.durationMinutes * 60 +
                                                  f.durationSeconds);
-    p.call.hardware = w_.hardware.intern(f.hardware);
-    p.call.programmed = w_.programmed.intern(withoutSpaces(f.programmed, scratch_));
-    p.call.trunk = w_.trunks.intern(f.trunk);
+    p.call.hardware = w_.hardware.intern(prefixed(f.hardware));
+    p.call.programmed = w_.programmed.intern(prefixed(withoutSpaces(f.programmed, scratch_)));
+    p.call.trunk = w_.trunks.intern(prefixed(f.trunk));
     const std::string_view number = withoutSpaces(f.dialed, scratch_);
     p.call.marks = static_cast<std::uint8_t>(
         (number.find('*') != std::string_view::npos ? kMarkedNumber : 0) |
@@ -398,7 +407,39 @@ class LineReader {
     finishAll();
   }
 
+  // The lines of a source, as the one segment of the worker.
+  void runSource(LineSource& source) {
+    w_.linesInSegment.assign(1, 0);
+    std::uint64_t lineNo = 0;
+    const Status walked = source.forEachLine([&](std::string_view prefix, std::string_view line) {
+      if (shared_.cancel != nullptr && shared_.cancel->load(std::memory_order_relaxed)) {
+        w_.cancelled = true;
+        return false;
+      }
+      prefix_ = prefix;
+      processLine(line, 0, ++lineNo);
+      shared_.bytesDone.fetch_add(line.size() + 2, std::memory_order_relaxed);
+      shared_.sourceBytes.fetch_add(line.size() + 2, std::memory_order_relaxed);
+      return true;
+    });
+    prefix_ = std::string_view();
+    finishAll();
+    w_.linesInSegment[0] = lineNo;
+    if (!walked.ok() && !w_.cancelled) {
+      w_.status = walked;
+      w_.sourceFailed = true;
+    }
+  }
+
  private:
+  // A text of the call with the source's prefix before it (none for an empty text).
+  std::string_view prefixed(std::string_view text) {
+    if (prefix_.empty() || text.empty()) return text;
+    prefixedText_.assign(prefix_);
+    prefixedText_.append(text);
+    return prefixedText_;
+  }
+
   static constexpr std::size_t kChunk = std::size_t{4} << 20;
 
   bool readFailed() {
@@ -477,6 +518,8 @@ class LineReader {
   std::uint64_t bufferAt_ = 0;  // the file offset of buffer_[0]
   bool eof_ = false;
   std::string scratch_;
+  std::string_view prefix_;
+  std::string prefixedText_;
   // Calls read but not yet finished: the memory that their last step needs is fetched while
   // the next lines are read.
   struct Pending {
@@ -513,7 +556,8 @@ std::vector<std::vector<Segment>> planShares(const std::vector<InputFile>& files
 
 }  // namespace
 
-LoadResult CallStore::load(const std::vector<std::string>& paths, const LoadOptions& options) {
+LoadResult CallStore::load(const std::vector<std::string>& paths, const LoadOptions& options,
+                           LineSource* source) {
   std::vector<InputFile> files;
   Status listed = listDataFiles(paths, files);
   if (!listed.ok()) {
@@ -521,10 +565,11 @@ LoadResult CallStore::load(const std::vector<std::string>& paths, const LoadOpti
     result.status = listed;
     return result;
   }
-  return loadFiles(files, options);
+  return loadFiles(files, options, source);
 }
 
-LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadOptions& options) {
+LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadOptions& options,
+                                LineSource* source) {
   LoadResult result;
   result.files = files;
   std::uint64_t total = 0;
@@ -532,7 +577,9 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
   unsigned threads = options.threads;
   if (threads == 0) {
     threads = std::thread::hardware_concurrency();
-    if (total < (std::uint64_t{8} << 20)) threads = 1;  // not worth a thread
+    // Not worth a thread for a few files; a database brings its calls in numbers unknown
+    // before, so its load keeps both threads for the rest.
+    if (total < (std::uint64_t{8} << 20) && source == nullptr) threads = 1;
   }
   threads = std::clamp(threads, 1u, 2u);
 
@@ -540,7 +587,9 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
   shared.files = &files;
   shared.cancel = options.cancel;
   // The lines the program writes are 78 bytes with their CR LF; the tables grow if they must.
-  std::vector<Worker> workers(threads);
+  // A line source has a worker of its own, after those of the files.
+  std::vector<Worker> workers(threads + (source != nullptr ? 1 : 0));
+  if (source != nullptr) workers.back().segments.push_back(Segment{files.size(), 0, 0});
   const std::vector<std::vector<Segment>> shares = planShares(files, threads);
   for (unsigned t = 0; t < threads; ++t) {
     workers[t].segments = shares[t];
@@ -550,15 +599,20 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
     workers[t].calls.reserve(bytes / call_line::kMinCallLineLength + 1);
   }
 
+  const std::size_t workerCount = workers.size();
   std::mutex mutex;
   std::condition_variable done;
-  unsigned running = threads;
+  std::size_t running = workerCount;
   std::vector<std::thread> pool;
-  std::vector<std::exception_ptr> failures(threads);
-  for (unsigned t = 0; t < threads; ++t) {
+  std::vector<std::exception_ptr> failures(workerCount);
+  for (std::size_t t = 0; t < workerCount; ++t) {
     pool.emplace_back([&, t] {
       try {
-        LineReader(workers[t], shared).run();
+        if (t < threads) {
+          LineReader(workers[t], shared).run();
+        } else {
+          LineReader(workers[t], shared).runSource(*source);
+        }
       } catch (...) {
         failures[t] = std::current_exception();
       }
@@ -573,7 +627,7 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
       done.wait_for(lock, std::chrono::milliseconds(50));
       if (options.progress && running > 0) {
         lock.unlock();
-        options.progress(LoadProgress{shared.bytesDone.load(), total});
+        options.progress(LoadProgress{shared.bytesDone.load(), total + shared.sourceBytes.load()});
         lock.lock();
       }
     }
@@ -582,7 +636,9 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
   for (const std::exception_ptr& failure : failures) {
     if (failure) std::rethrow_exception(failure);
   }
-  if (options.progress) options.progress(LoadProgress{shared.bytesDone.load(), total});
+  if (options.progress) {
+    options.progress(LoadProgress{shared.bytesDone.load(), total + shared.sourceBytes.load()});
+  }
 
   for (const Worker& w : workers) {
     if (w.cancelled || (options.cancel != nullptr && options.cancel->load())) {
@@ -594,13 +650,17 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
   for (const Worker& w : workers) {
     if (!w.status.ok()) {
       result.status = w.status;
+      result.sourceFailed = w.sourceFailed;
       return result;
     }
   }
 
   // Counts, and the bad lines with their numbers in their files: a segment that starts inside a
   // file follows the lines of the segments before it in that file.
-  std::vector<std::uint64_t> linesBefore(files.size(), 0);
+  std::vector<std::uint64_t> linesBefore(files.size() + 1, 0);
+  auto pathOf = [&](std::size_t file) {
+    return file < files.size() ? files[file].path : source->name();
+  };
   std::vector<BadLine> bad;
   for (Worker& w : workers) {
     result.lines += w.lines;
@@ -612,7 +672,7 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
       linesBefore[w.segments[s].file] += w.linesInSegment[s];
     }
     for (PendingBadLine& p : w.bad) {
-      bad.push_back(BadLine{files[p.file].path, segmentStart[p.segment] + p.lineInSegment,
+      bad.push_back(BadLine{pathOf(p.file), segmentStart[p.segment] + p.lineInSegment,
                             std::move(p.text), std::move(p.reason)});
     }
   }
@@ -629,7 +689,7 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
     for (std::uint32_t id = 0; id < from.size(); ++id) map[id] = to.intern(from.text(id));
     return map;
   };
-  for (unsigned t = 1; t < threads; ++t) {
+  for (std::size_t t = 1; t < workerCount; ++t) {
     Worker& w = workers[t];
     const auto hw = remapTable(w.hardware, hardware);
     const auto prg = remapTable(w.programmed, programmed);
@@ -682,9 +742,11 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
     helpers.clear();
     for (std::uint64_t d : dropped) result.duplicates += d;
     if (result.duplicates > 0) {
-      std::vector<std::size_t> first(threads, 0);
-      for (unsigned t = 1; t < threads; ++t) first[t] = first[t - 1] + workers[t - 1].calls.size();
-      auto compact = [&](unsigned t) {
+      std::vector<std::size_t> first(workerCount, 0);
+      for (std::size_t t = 1; t < workerCount; ++t) {
+        first[t] = first[t - 1] + workers[t - 1].calls.size();
+      }
+      auto compact = [&](std::size_t t) {
         CallVector& v = workers[t].calls;
         std::size_t kept = 0;
         for (std::size_t i = 0; i < v.size(); ++i) {
@@ -697,7 +759,7 @@ LoadResult CallStore::loadFiles(const std::vector<InputFile>& files, const LoadO
         }
         v.resize(kept);
       };
-      for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(compact, t);
+      for (std::size_t t = 1; t < workerCount; ++t) helpers.emplace_back(compact, t);
       compact(0);
       for (std::thread& h : helpers) h.join();
     }

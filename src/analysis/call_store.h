@@ -110,9 +110,27 @@ struct InputFile {
 };
 
 // Expands files and folders into the data files to read: a folder gives its regular files (not
-// those of its subfolders, not hidden ones), sorted by name. Fails when a path does not exist
-// or is neither a regular file nor a folder.
+// those of its subfolders, not hidden ones, not the files of an SQLite calls database beside
+// the data files), sorted by name. Fails when a path does not exist or is neither a regular
+// file nor a folder.
 Status listDataFiles(const std::vector<std::string>& paths, std::vector<InputFile>& files);
+// "kordel.sqlite", "x.sqlite-wal", ...: names a folder listing passes over.
+bool isDatabaseFileName(std::string_view name);
+
+// Lines that come from elsewhere than data files (the calls database), read by a CallStore
+// load beside its files, on a loading thread of their own.
+class LineSource {
+ public:
+  using Take = std::function<bool(std::string_view prefix, std::string_view line)>;
+  virtual ~LineSource() = default;
+  // The source in messages and in the list of lines that did not convert (Windows-1251).
+  virtual std::string name() const = 0;
+  // Calls `take` for every line, in any order; `take` returns false to end the walk (the load
+  // was cancelled), which is then no failure. `prefix` is put before the hardware number, the
+  // programmed number and the trunk of the line's call ("SITE/" when calls of several sites
+  // are loaded, so that one number at two sites stays two), empty for none.
+  virtual Status forEachLine(const Take& take) = 0;
+};
 
 struct LoadProgress {
   std::uint64_t bytesDone = 0;
@@ -147,6 +165,7 @@ struct LoadResult {
   std::uint64_t duplicates = 0;        // call lines seen before
   std::uint64_t badLines = 0;          // call lines that did not convert
   std::vector<BadLine> firstBadLines;  // the first few, in file order
+  bool sourceFailed = false;           // the status is the line source's failure
   bool ok() const { return status.ok(); }
 };
 
@@ -154,10 +173,13 @@ class CallStore {
  public:
   static constexpr std::size_t kListedBadLines = 20;
 
-  // Replaces the calls by those of `paths` (files and folders, see listDataFiles).
-  LoadResult load(const std::vector<std::string>& paths, const LoadOptions& options = {});
+  // Replaces the calls by those of `paths` (files and folders, see listDataFiles) and of
+  // `source`, when given (its lines count as one more input after the files).
+  LoadResult load(const std::vector<std::string>& paths, const LoadOptions& options = {},
+                  LineSource* source = nullptr);
   // The same for files already listed.
-  LoadResult loadFiles(const std::vector<InputFile>& files, const LoadOptions& options = {});
+  LoadResult loadFiles(const std::vector<InputFile>& files, const LoadOptions& options = {},
+                       LineSource* source = nullptr);
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }

@@ -63,9 +63,14 @@ void RecordSink::onCallRecord(const CallRecord& record) {
     view_.showCounters(inBuffer, link_.rejectedCount.load());
     return;
   }
+  if (listener_ != nullptr && !saveFailed_) {
+    listener_->lineAppending(
+        SavedLine{line, link_.isComplex ? link_.offerUnit : 0, link_.serialNumber, link_.model});
+  }
   const bool appended =
       !saveFailed_ && appender_.append(link_.settings.dataFileName, {line}) == kAppendOk;
   if (!appended) {
+    if (listener_ != nullptr && !saveFailed_) listener_->lineNotSaved();
     fail(line);
     view_.addLine(line);  // the user still sees the call that could not be stored
     view_.showCounters(link_.recordsInBuffer.load(), link_.rejectedCount.load());
@@ -73,6 +78,7 @@ void RecordSink::onCallRecord(const CallRecord& record) {
   }
   ++saved_;
   lastLine_ = line;
+  announced_ = listener_ != nullptr;
   view_.lowerGauge();
   view_.addLine(line);
   int inBuffer = link_.recordsInBuffer.load();
@@ -81,9 +87,15 @@ void RecordSink::onCallRecord(const CallRecord& record) {
 }
 
 bool RecordSink::waitDurable() {
-  if (appender_.waitDurable()) return true;
+  const bool announced = announced_;
+  announced_ = false;
+  if (appender_.waitDurable()) {
+    if (announced) listener_->linesDurable();
+    return true;
+  }
   // The line is not on the disk (and has been cut from the file): it is as if the append had
   // failed, and the record stays in the PBX.
+  if (announced) listener_->lineNotSaved();
   if (saved_ > 0) --saved_;
   fail(lastLine_);
   return false;

@@ -33,6 +33,28 @@ class RecordView {
   virtual void showCounters(int recordsInBuffer, int rejectedCount) = 0;
 };
 
+// A line the sink stores, with what the reader knew of it.
+struct SavedLine {
+  std::string line;          // the call-record line
+  int unit = 0;              // the unit of a complex that delivered it (0 for a single PBX)
+  std::string serialNumber;  // the PBX's, as identified (Windows-1251)
+  std::string model;
+};
+
+// Keeps a copy of the stored calls elsewhere (the calls database). Called on the reader
+// thread; each call must return at once, whatever the copy's state.
+class SavedLineListener {
+ public:
+  virtual ~SavedLineListener() = default;
+  // The line is about to be appended to the data file.
+  virtual void lineAppending(const SavedLine& line) = 0;
+  // The line announced last did not reach the data file after all (its append or its sync
+  // failed; the record stays in the PBX).
+  virtual void lineNotSaved() = 0;
+  // Every line appended so far is on the disk.
+  virtual void linesDurable() = 0;
+};
+
 class RecordSink {
  public:
   // Both must outlive the sink.
@@ -40,6 +62,8 @@ class RecordSink {
 
   // Makes the sink the link's recordHandler and its beforeTaking check.
   void attach();
+  // Told of every line stored from now on; nullptr: none. Set before a read; must outlive it.
+  void setListener(SavedLineListener* listener) { listener_ = listener; }
 
   // The link's recordHandler: render, append to the data file, lower the gauge, show the line,
   // count down recordsInBuffer, show the counters. The line is made durable on the disk before
@@ -73,6 +97,8 @@ class RecordSink {
 
   PbxLink& link_;
   RecordView& view_;
+  SavedLineListener* listener_ = nullptr;
+  bool announced_ = false;  // the listener was told of lastLine_ and not yet of its sync
   DurableAppender appender_;
   unsigned readSerial_ = 0;
   bool readSeen_ = false;

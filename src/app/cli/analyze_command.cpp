@@ -2,15 +2,20 @@
 // into one CallStore, priced with the tariffs, keyed through the directory, filtered and
 // written as aligned text, CSV or JSON (stdout or a file) or as an XLSX file.
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "analysis/analyzer.h"
+#include "analysis/database_source.h"
 #include "analysis/export.h"
 #include "app/cli/commands.h"
 #include "files/data_file.h"
 #include "files/text_codec.h"
+#include "store/database_choice.h"
 
 namespace kordel::cli {
 
@@ -44,9 +49,30 @@ bool writeOutput(const std::string& bytes, const std::optional<std::string>& out
 
 int runAnalyze(const AnalyzeOptions& o) {
   // Checked here as well as by the option parser, so that every caller gets the same rules.
-  if (o.inputs.empty()) {
-    printError("name at least one data file or folder");
+  if (o.inputs.empty() && !o.database) {
+    printError("name at least one data file or folder, or a database with --db");
     return kExitUsage;
+  }
+  if (!o.sites.empty() && !o.database) {
+    printError("--site chooses among the calls of a database: give it with --db");
+    return kExitUsage;
+  }
+  std::unique_ptr<store::CallDatabase> database;
+  if (o.database) {
+    store::DatabaseChoice choice;
+    const store::Status parsed = store::parseDatabaseValue(utf8ToCp1251(*o.database), choice);
+    if (!parsed.ok() || choice.kind == store::DatabaseChoice::Kind::kOff) {
+      printError(parsed.ok() ? "--db off names no database" : cp1251ToUtf8(parsed.message()));
+      return kExitUsage;
+    }
+    // The analysis only reads: it does not make an SQLite file that is not there.
+    std::error_code error;
+    if (choice.kind == store::DatabaseChoice::Kind::kSqlite &&
+        !std::filesystem::exists(nativePath(choice.target), error)) {
+      printError("no such database file: " + cp1251ToUtf8(choice.target));
+      return kExitFileFailed;
+    }
+    database = store::makeDatabase(choice);
   }
   if ((o.key != "prg" && o.key != "hw") ||
       (o.direction != "all" && o.direction != "in" && o.direction != "out")) {
@@ -154,15 +180,25 @@ int runAnalyze(const AnalyzeOptions& o) {
 
   std::vector<std::string> paths;
   for (const std::string& input : o.inputs) paths.push_back(utf8ToCp1251(input));
+  std::vector<std::string> sites;
+  for (const std::string& site : o.sites) sites.push_back(utf8ToCp1251(site));
+  std::unique_ptr<DatabaseSource> dbSource;
+  if (database) dbSource = std::make_unique<DatabaseSource>(*database, sites, filter);
   CallStore store;
-  const LoadResult loaded = store.load(paths);
+  const LoadResult loaded = store.load(paths, {}, dbSource.get());
   if (!loaded.ok()) {
     printError(cp1251ToUtf8(loaded.status.message()));
-    return kExitFileFailed;
+    return loaded.sourceFailed ? kExitDatabaseFailed : kExitFileFailed;
   }
-  if (loaded.files.empty()) {
+  if (loaded.files.empty() && !dbSource) {
     printError("no data file in the folders named");
     return kExitFileFailed;
+  }
+  if (dbSource && dbSource->prefixed()) {
+    std::string names;
+    for (const std::string& site : dbSource->sites()) names += (names.empty() ? "" : ", ") + site;
+    printError("calls of the sites " + cp1251ToUtf8(names) +
+               ": numbers and trunks are shown as SITE/NUMBER");
   }
   // Lines that were not read are not hidden: the count, and the first few.
   if (loaded.badLines > 0) {

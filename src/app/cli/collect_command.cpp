@@ -15,6 +15,9 @@
 namespace kordel::cli {
 namespace {
 
+// How long a collection that stops waits for the database to take its last calls.
+constexpr int kDatabaseFinishMs = 3000;
+
 class ServiceLog : public RecordView, public CollectorObserver {
  public:
   ServiceLog(PbxLink& link, AlarmReporter& alarms) : link_(link), alarms_(alarms) {}
@@ -73,12 +76,23 @@ int runCollect(const CollectOptions& options) {
   auto link = makeReadingLink(options.port, options.dataFile, exitCode);
   if (!link) return exitCode;
   Settings& settings = link->settings;
+  store::DatabaseChoice database;
+  if (!chooseDatabase(options.database, settings, settings.dataFileName, database)) {
+    return kExitUsage;
+  }
   AlarmMonitor monitor(options.alarms.thresholds);
   AlarmReporter reporter(options.alarms.command);
   ServiceLog log(*link, reporter);
   const int maxRetryMs = std::max(options.maxRetrySeconds, 1) * 1000;
   printError(ru("Сбор данных: порт ") + quoteForMessage(settings.portName) + ru(", файл данных ") +
              quoteForMessage(settings.dataFileName) + ".");
+  // The database takes in what the data file holds beyond its mark while the PBX is awaited.
+  DatabaseFeed feed;
+  feed.start(database, settings.dataFileName);
+  if (feed.active()) {
+    printError(ru("База данных: ") + feed.describe() + ru(", площадка ") +
+               quoteForMessage(database.site) + ".");
+  }
 
   // The PBX (or the port) may not be there yet: wait for it.
   for (int retryMs = 1000;; retryMs = std::min(retryMs * 2, maxRetryMs)) {
@@ -106,6 +120,7 @@ int runCollect(const CollectOptions& options) {
 
   RecordSink sink(*link, log);
   sink.attach();
+  feed.attach(sink);
   link->stopRequested = stopSignalled();
   link->continuousMode = !stopSignalled();
   link->rejectedCount = 0;
@@ -130,6 +145,7 @@ int runCollect(const CollectOptions& options) {
   collecting.alarms = &monitor;
   Collector collector(*link, sink, log, collecting);
   collector.run();
+  feed.finish(kDatabaseFinishMs);
   if (stoppedByHangUp()) {
     printError(hangUpText() + ru(": сбор данных остановлен."));
     return kExitFailed;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/cli/alarm_reporter.h"
+#include "app/cli/database_feed.h"
 
 namespace kordel::cli {
 
@@ -19,9 +20,9 @@ inline constexpr int kExitNoAnswer = 4;        // the PBX does not answer / iden
 inline constexpr int kExitNoDataFile = 5;      // no data file chosen
 inline constexpr int kExitDataFileFailed = 6;  // the data file cannot be written
 inline constexpr int kExitReadFailed = 7;      // the read ended on a link failure
-inline constexpr int kExitFileFailed =
-    8;  // an input file cannot be read or a line does not convert
-inline constexpr int kExitWriteFailed = 9;  // a report or log cannot be written
+inline constexpr int kExitFileFailed = 8;      // an input file cannot be read or a line does not convert
+inline constexpr int kExitWriteFailed = 9;     // a report or log cannot be written
+inline constexpr int kExitDatabaseFailed = 10;  // the calls database cannot be reached or written
 
 struct StatusOptions {
   std::optional<std::string> port;
@@ -34,6 +35,7 @@ struct ReadOptions {
   std::optional<bool> titles;
   bool continuous = false;
   AlarmOptions alarms;  // continuous reading only
+  DatabaseOptions database;
 };
 int runRead(const ReadOptions& options);
 
@@ -47,6 +49,7 @@ struct CollectOptions {
   AlarmOptions alarms;
   int statusEveryMinutes = 10;
   int maxRetrySeconds = 60;
+  DatabaseOptions database;
 };
 int runCollect(const CollectOptions& options);
 
@@ -91,7 +94,23 @@ struct AnalyzeOptions {
   std::string format = "text";      // text | csv | json | xlsx
   std::vector<std::string> tables;  // table keys; empty: the usual set
   std::optional<std::string> output;
+  std::optional<std::string> database;  // a calls database as a source (UTF-8)
+  std::vector<std::string> sites;       // of the database's calls, only these sites
 };
 int runAnalyze(const AnalyzeOptions& options);
+
+// kordel-cli db import FILE...: takes data files into the calls database (idempotent).
+struct DbImportOptions {
+  std::vector<std::string> files;  // as the system names them
+  DatabaseOptions database;
+};
+int runDbImport(const DbImportOptions& options);
+
+// kordel-cli db status: which database, and how far each data file is taken in.
+struct DbStatusOptions {
+  DatabaseOptions database;
+  std::optional<std::string> dataFile;  // for the default database beside it
+};
+int runDbStatus(const DbStatusOptions& options);
 
 }  // namespace kordel::cli

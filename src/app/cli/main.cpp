@@ -47,6 +47,17 @@ void alarmOptions(CLI::App& cmd, AlarmOptions& a) {
                100000);
 }
 
+// The calls database of a read or a collection.
+void databaseOptions(CLI::App& cmd, DatabaseOptions& d) {
+  cmd.add_option("--db", d.database,
+                 "Calls database: an SQLite file, a PostgreSQL connection string "
+                 "(postgresql://... or host=... dbname=...), or off; default: KORDEL_DB, "
+                 "DB= of KordelDb.cfg, else kordel.sqlite beside the data file");
+  cmd.add_option("--site", d.site,
+                 "The site name stored with the calls; default: KORDEL_SITE, SITE= of "
+                 "KordelDb.cfg, else the computer's name");
+}
+
 Run readCommand(CLI::App& cmd) {
   auto o = std::make_shared<ReadOptions>();
   auto titles = std::make_shared<bool>(false), noTitles = std::make_shared<bool>(false);
@@ -56,6 +67,7 @@ Run readCommand(CLI::App& cmd) {
   cmd.add_flag("--no-titles", *noTitles, "Write no title lines")->excludes(on);
   cmd.add_flag("--continuous", o->continuous, "Keep reading until SIGINT or SIGTERM (Ctrl+C)");
   alarmOptions(cmd, o->alarms);
+  databaseOptions(cmd, o->database);
   return [o, titles, noTitles] {
     if (*titles) o->titles = true;
     if (*noTitles) o->titles = false;
@@ -78,6 +90,7 @@ Run collectCommand(CLI::App& cmd) {
   opt::integer(cmd, "--max-retry", o->maxRetrySeconds,
                "The longest wait, in seconds, between tries to reach the PBX (default 60)", 1,
                3600);
+  databaseOptions(cmd, o->database);
   return [o, titles, noTitles] {
     if (*titles) o->titles = true;
     if (*noTitles) o->titles = false;
@@ -114,7 +127,12 @@ Run reportCommand(CLI::App& cmd) {
 // kordel-cli analyze: costs and call tables over many data files.
 Run analyzeCommand(CLI::App& cmd) {
   auto o = std::make_shared<AnalyzeOptions>();
-  cmd.add_option("FILE|FOLDER", o->inputs, "Data files, or folders of them")->required();
+  cmd.add_option("FILE|FOLDER", o->inputs, "Data files, or folders of them");
+  cmd.add_option("--db", o->database,
+                 "Take the calls of this calls database too (an SQLite file or a PostgreSQL "
+                 "connection string); with several sites, numbers are shown as SITE/NUMBER");
+  cmd.add_option("--site", o->sites, "Only the database's calls of these sites, comma-separated")
+      ->delimiter(',');
   cmd.add_option("--from", o->from,
                  "Calls that start at or after: 2024-03-01 or 01.03.2024 [HH:MM[:SS]]");
   cmd.add_option("--to", o->to,
@@ -156,6 +174,25 @@ Run analyzeCommand(CLI::App& cmd) {
   return [o] { return runAnalyze(*o); };
 }
 
+// kordel-cli db: the calls database.
+Run dbCommand(CLI::App& cmd) {
+  auto import = std::make_shared<DbImportOptions>();
+  auto status = std::make_shared<DbStatusOptions>();
+  CLI::App* importCmd = cmd.add_subcommand(
+      "import", "Take data files into the calls database (a call already there is kept once)");
+  importCmd->add_option("FILE", import->files, "Data files")->required();
+  databaseOptions(*importCmd, import->database);
+  CLI::App* statusCmd =
+      cmd.add_subcommand("status", "Which database, and how far each data file is taken in");
+  databaseOptions(*statusCmd, status->database);
+  statusCmd->add_option("--data", status->dataFile,
+                        "Data file; default: TARIF_FNAME of KordelOut.cfg");
+  cmd.require_subcommand(1);
+  return [import, status, importCmd] {
+    return importCmd->parsed() ? runDbImport(*import) : runDbStatus(*status);
+  };
+}
+
 struct Command {
   const char* name;
   const char* summary;
@@ -169,6 +206,7 @@ constexpr Command kCommands[] = {
     {"collect", "Collect calls without end, as a service: waits for the PBX, alarms",
      collectCommand},
     {"analyze", "Costs and call tables over many data files", analyzeCommand},
+    {"db", "The calls database: import data files, status", dbCommand},
 };
 
 int run(int argc, char** argv) {

@@ -12,6 +12,9 @@
 namespace kordel::cli {
 namespace {
 
+// How long a read that ended waits for the database to take its last calls.
+constexpr int kDatabaseFinishMs = 5000;
+
 // The terminal's share of a read: lines on stdout, progress and the link's ups and downs on
 // stderr.
 class TerminalView : public RecordView, public CollectorObserver {
@@ -100,12 +103,20 @@ int runRead(const ReadOptions& options) {
   if (!link) return exitCode;
   Settings& settings = link->settings;
   const bool titles = options.titles.value_or(settings.titleEnabled);
+  store::DatabaseChoice database;
+  if (!chooseDatabase(options.database, settings, settings.dataFileName, database)) {
+    return kExitUsage;
+  }
   if (int result = connect(*link); result != kExitOk) return result;
 
   TerminalView view(*link);
   RecordSink sink(*link, view);
   view.setSink(&sink);
   sink.attach();
+  // The calls go into the database on a thread of its own, from the data file.
+  DatabaseFeed feed;
+  feed.start(database, settings.dataFileName);
+  feed.attach(sink);
   link->stopRequested = stopSignalled();
   link->continuousMode = options.continuous && !stopSignalled();
   link->rejectedCount = 0;
@@ -127,6 +138,7 @@ int runRead(const ReadOptions& options) {
   Collector collector(*link, sink, view, collecting);
   const CollectorResult end = collector.run();
   view.finish();
+  feed.finish(kDatabaseFinishMs);
   if (sink.saveFailed()) {
     printError(ru("Не удалось записать строку в файл данных ") +
                quoteForMessage(settings.dataFileName) +

@@ -124,6 +124,7 @@ TMainForm::~TMainForm() {
   reader_.reset();
   if (link_) link_->recordHandler = nullptr;
   sink_.reset();
+  database_.reset();
   link_.reset();
 }
 
@@ -789,6 +790,11 @@ void TMainForm::installRecordHandler() {
   if (!alarmOn) LinkStatusBar->hide();
   sink_ = std::make_shared<kordel::RecordSink>(*link_, *this);
   sink_->attach();
+  if (!database_) {
+    database_ = std::make_unique<kordel::gui::WindowDatabase>(
+        this, [this](const QString& text) { showLinkState(text); });
+  }
+  database_->attach(*sink_, link_->settings);
 }
 
 bool TMainForm::writeTitleLines() {
@@ -954,6 +960,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   if (reader_) reader_->requestInterruption();
   // The program ends only after the reader has finished; meanwhile its hand-overs are served.
   waitForReader();
+  if (database_) {
+    if (sink_) sink_->setListener(nullptr);
+    database_->finish();
+  }
   UnInterruptTimer->stop();
   PickerTimer->stop();
   event->accept();

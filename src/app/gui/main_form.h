@@ -26,6 +26,7 @@
 #include <string>
 
 #include "app/gui/widgets.h"
+#include "app/gui/window_database.h"
 #include "collect/collector.h"
 #include "files/record_sink.h"
 
@@ -222,6 +223,8 @@ class TMainForm : public QMainWindow,
   std::shared_ptr<kordel::PbxLink> link_;
   std::shared_ptr<ReadATSThread> reader_;
   std::shared_ptr<kordel::RecordSink> sink_;
+  // The calls database the reads fill, kept from read to read (window_database.h).
+  std::unique_ptr<kordel::gui::WindowDatabase> database_;
   kordel::AlarmMonitor alarms_;
   bool ExitAfterRead = false;
   bool started_ = false;
