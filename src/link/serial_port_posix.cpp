@@ -261,11 +261,21 @@ void SerialPort::closeDevice() {
 
 void SerialPort::purgeDevice() {
   if (!isOpen) throw ECommError(kCommNotOpen);
-  int waiting = 0;
-  if (ioctl(native_->fd, FIONREAD, &waiting) == 0 && waiting > 0) {
-    discardedBytes += static_cast<std::uint64_t>(waiting);
+  // The input is read away rather than flushed with tcflush: every byte thrown away is then
+  // counted, also one that arrives while the purge runs (a count taken before a flush would
+  // miss it, and the reader relies on seeing every byte the PBX sent unasked).
+  std::uint8_t buffer[256];
+  for (;;) {
+    const ssize_t n = ::read(native_->fd, buffer, sizeof buffer);
+    if (n > 0) {
+      discardedBytes += static_cast<std::uint64_t>(n);
+      continue;
+    }
+    if (n == 0) return;  // nothing waiting (VMIN = VTIME = 0)
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+    throw ECommError(kCommPurgeFailed);  // the line went away (EIO after a hang-up)
   }
-  if (tcflush(native_->fd, TCIFLUSH) != 0) throw ECommError(kCommPurgeFailed);
 }
 
 void SerialPort::writeDevice(std::uint8_t b) {
