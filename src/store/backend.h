@@ -12,6 +12,9 @@ namespace kordel::store {
 // (Windows-1251).
 bool checkConnectionString(const std::string& conninfo, std::string& why);
 
+// False in a build without SQLite's library.
+bool sqliteBuiltIn();
+
 // The computer's name as the system gives it; empty when it has none.
 std::string systemComputerName();
 

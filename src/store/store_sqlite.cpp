@@ -470,6 +470,8 @@ class SqliteDatabase : public CallDatabase {
 
 }  // namespace
 
+bool sqliteBuiltIn() { return true; }
+
 std::unique_ptr<CallDatabase> makeSqliteDatabase(const std::string& path) {
   return std::make_unique<SqliteDatabase>(path);
 }

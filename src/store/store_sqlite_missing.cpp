@@ -1,5 +1,6 @@
 // A build without SQLite's library: the embedded backend says so when it is opened.
 #include "files/text_codec.h"
+#include "store/backend.h"
 #include "store/call_database.h"
 
 namespace kordel::store {
@@ -28,6 +29,8 @@ class MissingSqlite : public CallDatabase {
 };
 
 }  // namespace
+
+bool sqliteBuiltIn() { return false; }
 
 std::unique_ptr<CallDatabase> makeSqliteDatabase(const std::string& path) {
   return std::make_unique<MissingSqlite>(path);

@@ -135,6 +135,11 @@ grep -q 'xlsx' err.txt || fail "no message for --format xlsx: $(cat err.txt)"
 [ ! -e calls.xlsx ] || fail "an XLSX file was written"
 w "$EXE" analyze --help >help.txt 2>&1
 grep -q -- '--format {text,csv,json} ' help.txt || fail "the help does not say XLSX is missing"
+# Nor has it a calls database (no SQLite built for Windows): it says so rather than pretending.
+w "$EXE" db status >/dev/null 2>err.txt
+rc=$?
+[ $rc -eq 10 ] || fail "db status in a build without SQLite exited with $rc"
+grep -q 'SQLite' err.txt || fail "no message for the missing database: $(cat err.txt)"
 
 # --- 4. A port that cannot be opened: exit 3 and the Linux build's message.
 part "port that cannot be opened"

@@ -14,6 +14,7 @@
 #include "files/file_access.h"
 #include "files/settings.h"
 #include "files/text_codec.h"
+#include "store/backend.h"
 #include "store/data_file_intake.h"
 
 namespace kordel::cli {
@@ -121,7 +122,7 @@ int runDbStatus(const DbStatusOptions& o) {
   }
   // Only looked at: an SQLite file that is not there is not made.
   std::error_code missing;
-  if (choice.kind == store::DatabaseChoice::Kind::kSqlite &&
+  if (choice.kind == store::DatabaseChoice::Kind::kSqlite && store::sqliteBuiltIn() &&
       !std::filesystem::exists(nativePath(choice.target), missing)) {
     printLine(ru("База данных SQLite ") + quoteForMessage(choice.target) +
               ru(" еще не создана: в нее еще ничего не заносилось."));
