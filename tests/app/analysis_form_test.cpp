@@ -1,7 +1,8 @@
 // The analysis window driven through its commands and the dialog seam: data files of two months
 // (and a copy of one), tariffs and a directory; filters; the tables against the engine's own
 // result and against counts made here; the charts' points; CSV, XLSX and PDF exports; errors in
-// the core's words; a cancel during a long load; the main window's menu item.
+// the core's words; a cancel during a long load; a calls database as the source, by site; the
+// main window's menu item.
 #include "analysis/gui/analysis_form.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,8 @@
 #include "analysis/export.h"
 #include "app/gui/main_form.h"
 #include "gui_test_support.h"
+#include "store/data_file_intake.h"
+#include "store/database_choice.h"
 
 namespace kordel::test {
 namespace {
@@ -58,6 +61,14 @@ class AnswerDialogs : public kordel::gui::Dialogs {
     if (!answers.empty()) answers.pop_front();
     return a;
   }
+  std::optional<QString> askText(QWidget*, const QString&, const QString&,
+                                 const QString& initial) override {
+    offered.push_back(initial);
+    if (texts.empty()) return std::nullopt;
+    QString t = texts.front();
+    texts.pop_front();
+    return t;
+  }
   std::optional<QString> openFile(QWidget*, const FileDialogRequest&) override { return next(); }
   std::optional<QString> saveFile(QWidget*, const FileDialogRequest&) override { return next(); }
   std::optional<QString> chooseFolder(QWidget*, const FileDialogRequest&) override {
@@ -73,6 +84,8 @@ class AnswerDialogs : public kordel::gui::Dialogs {
   std::deque<QString> files;
   std::deque<QStringList> fileLists;
   std::deque<MessageAnswer> answers;
+  std::deque<QString> texts;     // answers of text prompts
+  std::vector<QString> offered;  // what each text prompt offered
 
  private:
   std::optional<QString> next() {
@@ -424,6 +437,104 @@ TEST_F(AnalysisFormTest, ErrorsAreShownInTheCoresWordsAndKeepWhatWasLoaded) {
   EXPECT_EQ(dialogs.messages[2].caption, q("Ошибка!"));
   EXPECT_TRUE(dialogs.messages[2].text.contains(q("missing.txt")));
   EXPECT_EQ(form.result()->totals.calls, calls.size());
+}
+
+// The calls database beside the files: the same totals from it as from the files, a period
+// done in its query without losing the months, sites kept apart, and wrong choices refused.
+TEST_F(AnalysisFormTest, DatabaseGivesWhatTheFilesGiveAndKeepsSitesApart) {
+  const std::string dbPath = dir.file("kordel.sqlite");
+  auto intake = [&](const std::string& file, const char* site) {
+    store::DatabaseChoice choice{store::DatabaseChoice::Kind::kSqlite, dbPath, ru(site)};
+    const std::unique_ptr<store::CallDatabase> db = store::makeDatabase(choice);
+    store::IntakeOptions options;
+    options.site = ru(site);
+    options.dataFile = file;
+    const store::IntakeResult r = store::DataFileIntake(*db, options).run();
+    ASSERT_TRUE(r.status.ok()) << cp1251ToUtf8(r.status.message());
+  };
+  intake(dir.file("march.txt"), "Москва");
+  intake(dir.file("april.txt"), "Москва");
+  intake(dir.file("april.txt"), "Тверь");  // the same calls at a second site
+
+  // Nothing chosen: the prompt offers the main window's database; cancelling keeps none.
+  form.proposeDatabase(qs(dbPath));
+  form.DatabaseClick();
+  ASSERT_EQ(dialogs.offered.size(), 1u);
+  EXPECT_EQ(dialogs.offered[0], qs(dbPath));
+  EXPECT_TRUE(form.database().isEmpty());
+  EXPECT_FALSE(form.SiteEdit->isEnabled());
+  // Wrong choices are refused in the core's words.
+  for (const QString& wrong :
+       {qs(dir.file("missing.sqlite")), q("postgresql://[bad"), q("sqlite:")}) {
+    dialogs.messages.clear();
+    EXPECT_FALSE(form.setDatabase(wrong)) << wrong.toStdString();
+    ASSERT_EQ(dialogs.messages.size(), 1u) << wrong.toStdString();
+    EXPECT_EQ(dialogs.messages[0].caption, q("Ошибка!"));
+  }
+  dialogs.messages.clear();
+  dialogs.texts.push_back(qs(dbPath));
+  form.DatabaseClick();
+  EXPECT_EQ(form.database(), qs(dbPath));
+  EXPECT_TRUE(form.SiteEdit->isEnabled());
+  EXPECT_TRUE(form.DatabaseLabel->text().contains(q("kordel.sqlite")));
+
+  // One site, no data files: the totals of the files.
+  form.SiteEdit->setText(q("Москва"));
+  dialogs.files.push_back(qs(dir.file("tariffs.csv")));
+  form.TariffsClick();
+  run();
+  ASSERT_NE(form.result(), nullptr);
+  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().text.toStdString();
+  EXPECT_EQ(form.result()->totals.calls, calls.size());
+  EXPECT_EQ(form.result()->totals.cost, engine(form.options()).totals.cost);
+  EXPECT_TRUE(form.DatabaseLabel->text().contains(q("площадки: Москва")));
+  const int months = form.PeriodCombo->count();
+
+  // A month: the database gives that month only, the months of the data stay offered.
+  const int march = form.PeriodCombo->findText(q("Март 2024"));
+  ASSERT_GE(march, 2);
+  form.PeriodCombo->setCurrentIndex(march);
+  run();
+  const AnalysisOptions marchOnly = form.options();
+  EXPECT_EQ(form.result()->totals.calls, engine(marchOnly).totals.calls);
+  EXPECT_EQ(form.result()->totals.seconds, engine(marchOnly).totals.seconds);
+  EXPECT_LT(form.lastLoad().calls, calls.size()) << "the period is done in the query";
+  EXPECT_EQ(form.PeriodCombo->count(), months);
+  EXPECT_EQ(form.PeriodCombo->currentIndex(), march);
+
+  // Every site: April's calls twice, numbers prefixed by the site.
+  form.PeriodCombo->setCurrentIndex(0);
+  form.SiteEdit->clear();
+  run();
+  EXPECT_EQ(form.result()->totals.calls, calls.size() + 180);
+  EXPECT_TRUE(form.StatusLabel->text().contains(q("ПЛОЩАДКА/НОМЕР")));
+  bool tver = false;
+  for (const auto& e : form.result()->extensions)
+    tver = tver || e.extension.rfind(ru("Тверь/"), 0) == 0;
+  EXPECT_TRUE(tver) << "extensions of the second site are its own";
+
+  // A site the database does not hold is named.
+  form.SiteEdit->setText(q("Казань, Москва"));
+  run();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_TRUE(dialogs.messages[0].text.contains(q("Казань")));
+  EXPECT_FALSE(dialogs.messages[0].text.contains(q("Москва")));
+  EXPECT_EQ(form.result()->totals.calls, calls.size());
+
+  // Files and the database at once: the calls that are in both count once.
+  dialogs.messages.clear();
+  dialogs.fileLists.push_back({qs(dir.file("april.txt"))});
+  form.DataFilesClick();
+  form.SiteEdit->setText(q("Москва"));
+  run();
+  EXPECT_EQ(form.result()->totals.calls, calls.size());
+  EXPECT_EQ(form.lastLoad().duplicates, 180u);
+
+  // None again: the files alone.
+  EXPECT_TRUE(form.setDatabase(QString()));
+  EXPECT_FALSE(form.SiteEdit->isEnabled());
+  run();
+  EXPECT_EQ(form.result()->totals.calls, 180u);
 }
 
 TEST_F(AnalysisFormTest, CancelDuringLongLoadKeepsTheWindowUsable) {

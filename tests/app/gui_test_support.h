@@ -44,7 +44,8 @@ struct ShownMessage {
   bool errorBox = false;  // the standard error box (with the error icon)
 };
 
-// Records every message box and answers file dialogs from a queue (cancel when empty).
+// Records every message box and answers file dialogs and text prompts from queues (cancel when
+// empty).
 class TestDialogs : public kordel::gui::Dialogs {
  public:
   TestDialogs() { kordel::gui::setDialogs(this); }
@@ -61,6 +62,14 @@ class TestDialogs : public kordel::gui::Dialogs {
     messages.push_back({text, caption});
     return kordel::gui::MessageAnswer::Ok;
   }
+  std::optional<QString> askText(QWidget*, const QString&, const QString&,
+                                 const QString& initial) override {
+    textInitials.push_back(initial);
+    if (textAnswers.empty()) return std::nullopt;
+    std::optional<QString> next = textAnswers.front();
+    textAnswers.pop_front();
+    return next;
+  }
   std::optional<QString> openFile(QWidget*, const kordel::gui::FileDialogRequest& r) override {
     return answer(r);
   }
@@ -71,6 +80,8 @@ class TestDialogs : public kordel::gui::Dialogs {
   std::vector<ShownMessage> messages;
   std::vector<kordel::gui::FileDialogRequest> fileRequests;
   std::deque<std::optional<QString>> fileAnswers;
+  std::vector<QString> textInitials;  // what each text prompt offered
+  std::deque<std::optional<QString>> textAnswers;
 
  private:
   std::optional<QString> answer(const kordel::gui::FileDialogRequest& r) {

@@ -51,6 +51,11 @@ class ScriptedDialogs : public kordel::gui::Dialogs {
     if (!answers.empty()) answers.pop_front();
     return a;
   }
+  std::optional<QString> askText(QWidget*, const QString& caption, const QString&,
+                                 const QString&) override {
+    ADD_FAILURE() << "the report window asked for text: " << caption.toStdString();
+    return std::nullopt;
+  }
   std::optional<QString> openFile(QWidget*, const FileDialogRequest& r) override { return next(r); }
   std::optional<QString> saveFile(QWidget*, const FileDialogRequest& r) override { return next(r); }
   std::vector<std::pair<QString, QString>> messages, questions;

@@ -132,6 +132,41 @@ void TAnalysisForm::proposeDataFile(const QString& path) {
   if (sources_.isEmpty() && !path.isEmpty() && QFileInfo(path).isFile()) setSources({path});
 }
 
+void TAnalysisForm::proposeDatabase(const QString& value) { proposedDatabase_ = value; }
+
+bool TAnalysisForm::setDatabase(const QString& value) {
+  const QString typed = value.trimmed();
+  kordel::store::DatabaseChoice choice;
+  if (!typed.isEmpty()) {
+    const kordel::store::Status parsed = kordel::store::parseDatabaseValue(toCp1251(typed), choice);
+    if (!parsed.ok()) {
+      dialogs().message(this, fromCp1251(parsed.message()), u(kCaptionError));
+      return false;
+    }
+  }
+  if (choice.kind == kordel::store::DatabaseChoice::Kind::kSqlite &&
+      !QFileInfo(fromCp1251(choice.target)).isFile()) {
+    // The analysis only reads: it makes no database file.
+    dialogs().message(this, u("Нет файла базы данных %1.").arg(fromCp1251(choice.target)),
+                      u(kCaptionError));
+    return false;
+  }
+  if (typed.isEmpty() || choice.kind == kordel::store::DatabaseChoice::Kind::kOff) {
+    database_.reset();
+    databaseText_.clear();
+    DatabaseLabel->setText(u("без базы данных"));
+    DatabaseLabel->setToolTip(QString());
+  } else {
+    database_ = choice;
+    databaseText_ = typed;
+    DatabaseLabel->setText(fromCp1251(kordel::store::makeDatabase(choice)->describe()));
+    DatabaseLabel->setToolTip(DatabaseLabel->text());
+  }
+  SiteEdit->setEnabled(database_.has_value());
+  sourcesChanged_ = true;
+  return true;
+}
+
 void TAnalysisForm::setSources(const QStringList& paths) {
   sources_ = paths;
   sourcesChanged_ = true;
@@ -191,6 +226,8 @@ void TAnalysisForm::buildWindow() {
       item("DataFolderMenuItem", "Папка с файлами данных...", &TAnalysisForm::DataFolderClick);
   TariffsMenuItem = item("TariffsMenuItem", "Тарифы...", &TAnalysisForm::TariffsClick);
   DirectoryMenuItem = item("DirectoryMenuItem", "Справочник...", &TAnalysisForm::DirectoryClick);
+  DatabaseMenuItem =
+      item("DatabaseMenuItem", "База данных звонков...", &TAnalysisForm::DatabaseClick);
   file->addSeparator();
   RunMenuItem = item("RunMenuItem", "Рассчитать", &TAnalysisForm::RunClick);
   RunMenuItem->setShortcut(QKeySequence(Qt::Key_F9));
@@ -235,9 +272,11 @@ void TAnalysisForm::buildWindow() {
   QPushButton* folderButton = button("DataFolderButton", "Папка...", sourceBox);
   QPushButton* tariffsButton = button("TariffsButton", "Тарифы...", sourceBox);
   QPushButton* directoryButton = button("DirectoryButton", "Справочник...", sourceBox);
+  QPushButton* databaseButton = button("DatabaseButton", "База данных...", sourceBox);
   SourceLabel = label("SourceLabel", "файлы данных не выбраны", sourceBox);
   TariffsLabel = label("TariffsLabel", "без тарифов: стоимость 0", sourceBox);
   DirectoryLabel = label("DirectoryLabel", "без справочника", sourceBox);
+  DatabaseLabel = label("DatabaseLabel", "без базы данных", sourceBox);
   auto* sourceButtons = new QHBoxLayout;
   sourceButtons->addWidget(filesButton);
   sourceButtons->addWidget(folderButton);
@@ -247,12 +286,15 @@ void TAnalysisForm::buildWindow() {
   sourceGrid->addWidget(TariffsLabel, 1, 1);
   sourceGrid->addWidget(directoryButton, 2, 0);
   sourceGrid->addWidget(DirectoryLabel, 2, 1);
+  sourceGrid->addWidget(databaseButton, 3, 0);
+  sourceGrid->addWidget(DatabaseLabel, 3, 1);
   sourceGrid->setColumnStretch(1, 1);
-  sourceGrid->setRowStretch(3, 1);
+  sourceGrid->setRowStretch(4, 1);
   connect(filesButton, &QPushButton::clicked, this, &TAnalysisForm::DataFilesClick);
   connect(folderButton, &QPushButton::clicked, this, &TAnalysisForm::DataFolderClick);
   connect(tariffsButton, &QPushButton::clicked, this, &TAnalysisForm::TariffsClick);
   connect(directoryButton, &QPushButton::clicked, this, &TAnalysisForm::DirectoryClick);
+  connect(databaseButton, &QPushButton::clicked, this, &TAnalysisForm::DatabaseClick);
   top->addWidget(sourceBox, 2);
   top->addWidget(buildFilters(central), 3);
   column->addLayout(top);
@@ -437,6 +479,13 @@ QWidget* TAnalysisForm::buildFilters(QWidget* parent) {
   connect(HideDigitsCheck, &QCheckBox::toggled, HideDigitsSpin, &QWidget::setEnabled);
   grid->addWidget(HideDigitsCheck, 5, 0, 1, 3);
   grid->addWidget(HideDigitsSpin, 5, 3);
+
+  SiteEdit = new QLineEdit(box);
+  SiteEdit->setObjectName(QStringLiteral("SiteEdit"));
+  SiteEdit->setPlaceholderText(u("все площадки базы данных; или Москва, Тверь"));
+  SiteEdit->setEnabled(false);
+  grid->addWidget(fieldLabel("Площадки:", box), 6, 0);
+  grid->addWidget(SiteEdit, 6, 1, 1, 3);
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(3, 1);
   return box;
@@ -477,6 +526,15 @@ void TAnalysisForm::DirectoryClick() {
   request.nameFilters = {u("Таблицы CSV (*.csv)"), u("Все файлы (*)")};
   const std::optional<QString> chosen = dialogs().openFile(this, request);
   if (chosen && !chosen->isEmpty()) setDirectoryFile(*chosen);
+}
+
+void TAnalysisForm::DatabaseClick() {
+  const std::optional<QString> typed =
+      dialogs().askText(this, u("База данных звонков"),
+                        u("Файл SQLite или строка подключения к PostgreSQL (postgresql://...);\n"
+                          "пусто - без базы данных:"),
+                        database_ ? databaseText_ : proposedDatabase_);
+  if (typed) setDatabase(*typed);
 }
 
 void TAnalysisForm::PeriodComboChange(int index) {
@@ -563,8 +621,9 @@ AnalysisOptions TAnalysisForm::options() const {
 
 void TAnalysisForm::RunClick() {
   if (busy()) return;
-  if (sources_.isEmpty()) {
-    dialogs().message(this, u("Выберите файлы данных или папку с ними."), u(kCaptionAttention));
+  if (sources_.isEmpty() && !database_) {
+    dialogs().message(this, u("Выберите файлы данных или папку с ними, или базу данных звонков."),
+                      u(kCaptionAttention));
     return;
   }
   if (PeriodCombo->currentIndex() != kPeriodAll && FromDateEdit->date() > ToDateEdit->date()) {
@@ -572,15 +631,21 @@ void TAnalysisForm::RunClick() {
     return;
   }
   JobInput input;
-  if (sourcesChanged_ || !store_) {
+  input.options = options();
+  jobKey_ = loadKey(input.options, true);
+  jobDataKey_ = loadKey(input.options, false);
+  // A database filters in its query, so other filters there make another load.
+  if (sourcesChanged_ || !store_ || jobKey_ != loadedKey_) {
     for (const QString& path : sources_) input.paths.push_back(toCp1251(path));
+    input.database = database_;
+    input.sites = sitesWanted();
+    jobPeriodInQuery_ = database_ && input.options.filter.from.has_value();
   } else {
     input.store = store_;
     input.source = source_;
   }
   input.tariffs = tariffs_;
   input.directory = directory_;
-  input.options = options();
   input.tables = tableKinds();
   jobOptions_ = input.options;
   jobTitle_ = reportTitleNow();
@@ -588,7 +653,7 @@ void TAnalysisForm::RunClick() {
 
   ProgressBar1->setRange(0, 1000);
   ProgressBar1->setValue(0);
-  StatusLabel->setText(input.paths.empty() ? u("Расчет...") : u("Загрузка..."));
+  StatusLabel->setText(input.paths.empty() && !input.database ? u("Расчет...") : u("Загрузка..."));
   // The end is handed to the GUI thread; the window outlives the job (its destructor waits).
   job_ = std::make_unique<AnalysisJob>(std::move(input), [this](std::shared_ptr<JobOutput> out) {
     QMetaObject::invokeMethod(
@@ -626,8 +691,8 @@ void TAnalysisForm::pollProgress() {
 void TAnalysisForm::setBusy(bool busy) {
   for (QWidget* w : inputs_) w->setEnabled(!busy);
   for (QAction* a :
-       {DataFilesMenuItem, DataFolderMenuItem, TariffsMenuItem, DirectoryMenuItem, RunMenuItem,
-        ExportCsvMenuItem, ExportXlsxMenuItem, ExportAllMenuItem, PdfReportMenuItem}) {
+       {DataFilesMenuItem, DataFolderMenuItem, TariffsMenuItem, DirectoryMenuItem, DatabaseMenuItem,
+        RunMenuItem, ExportCsvMenuItem, ExportXlsxMenuItem, ExportAllMenuItem, PdfReportMenuItem}) {
     a->setEnabled(!busy);
   }
   CancelButton->setEnabled(busy);
@@ -654,11 +719,38 @@ void TAnalysisForm::jobDone(std::shared_ptr<JobOutput> out) {
     store_ = out->store;
     lastLoad_ = load;
     source_ = out->source;
-    firstCall_ = out->firstCall;
-    lastCall_ = out->lastCall;
+    if (jobPeriodInQuery_ && jobDataKey_ == loadedDataKey_ && firstCall_ && lastCall_) {
+      // The database gave one period of the same data: the months of the data stay.
+      if (out->firstCall) firstCall_ = std::min(*firstCall_, *out->firstCall);
+      if (out->lastCall) lastCall_ = std::max(*lastCall_, *out->lastCall);
+    } else {
+      firstCall_ = out->firstCall;
+      lastCall_ = out->lastCall;
+    }
+    loadedKey_ = jobKey_;
+    loadedDataKey_ = jobDataKey_;
+    loadedSites_ = out->sites;
     sourcesChanged_ = false;
     fillMonths();
-    if (load.files.empty()) {
+    if (database_) {
+      QStringList names;
+      for (const std::string& site : loadedSites_) names << fromCp1251(site);
+      DatabaseLabel->setText(
+          DatabaseLabel->toolTip() +
+          (names.isEmpty() ? u(": звонков нет") : u(", площадки: ") + names.join(u(", "))));
+      QStringList missing;
+      for (const std::string& site : sitesWanted()) {
+        if (std::find(loadedSites_.begin(), loadedSites_.end(), site) == loadedSites_.end()) {
+          missing << fromCp1251(site);
+        }
+      }
+      if (!missing.isEmpty()) {
+        dialogs().message(this,
+                          u("В базе данных нет звонков площадок: %1.").arg(missing.join(u(", "))),
+                          u(kCaptionAttention));
+      }
+    }
+    if (load.files.empty() && !sources_.isEmpty()) {
       dialogs().message(this, u("В выбранной папке нет файлов данных."), u(kCaptionAttention));
     }
     if (load.badLines > 0) {
@@ -697,9 +789,14 @@ void TAnalysisForm::jobDone(std::shared_ptr<JobOutput> out) {
   }
   resultPeriod_ = period;
   showResult();
-  StatusLabel->setText(u("Готово: звонков %1 из %2 в данных.")
-                           .arg(result_->totals.calls)
-                           .arg(store_ ? store_->size() : 0));
+  QString status = u("Готово: звонков %1 из %2 в данных.")
+                       .arg(result_->totals.calls)
+                       .arg(store_ ? store_->size() : 0);
+  if (database_ && loadedSites_.size() > 1) {
+    // Extension 201 of two sites is two extensions.
+    status += u(" Звонки нескольких площадок: номера и СЛ показаны как ПЛОЩАДКА/НОМЕР.");
+  }
+  StatusLabel->setText(status);
   emit jobFinished();
 }
 
@@ -748,6 +845,32 @@ QString TAnalysisForm::reportTitleNow() const {
   return u("Анализ звонков");
 }
 
+std::vector<std::string> TAnalysisForm::sitesWanted() const {
+  // Site names may hold spaces ("Нижний Новгород"): only commas and semicolons part them.
+  std::vector<std::string> out;
+  for (const QString& item :
+       SiteEdit->text().split(QRegularExpression(QStringLiteral("[,;]")), Qt::SkipEmptyParts)) {
+    const QString name = item.trimmed();
+    if (!name.isEmpty()) out.push_back(toCp1251(name));
+  }
+  return out;
+}
+
+std::string TAnalysisForm::loadKey(const AnalysisOptions& options, bool withQuery) const {
+  std::string key;
+  for (const QString& path : sources_) key += toCp1251(path) + '\n';
+  if (!database_) return key;
+  key += "db\n" + std::to_string(static_cast<int>(database_->kind)) + database_->target + '\n';
+  for (const std::string& site : sitesWanted()) key += site + '\t';
+  if (withQuery) {
+    const kordel::analysis::Filter& f = options.filter;
+    key += '\n' + (f.from ? std::to_string(*f.from) : std::string("-")) + ' ' +
+           (f.to ? std::to_string(*f.to) : std::string("-")) + ' ' + std::to_string(f.minDuration) +
+           ' ' + std::to_string(static_cast<int>(f.direction));
+  }
+  return key;
+}
+
 QString TAnalysisForm::filtersText() const {
   QStringList parts;
   if (!ExtensionEdit->text().trimmed().isEmpty()) {
@@ -758,6 +881,9 @@ QString TAnalysisForm::filtersText() const {
   }
   if (DirectionCombo->currentIndex() != 0) parts << DirectionCombo->currentText();
   if (!TrunkEdit->text().trimmed().isEmpty()) parts << u("СЛ ") + TrunkEdit->text().trimmed();
+  if (database_ && !SiteEdit->text().trimmed().isEmpty()) {
+    parts << u("площадки ") + SiteEdit->text().trimmed();
+  }
   if (!PrefixEdit->text().isEmpty()) parts << u("номер начинается с ") + PrefixEdit->text();
   if (MinDurationSpin->value() > 0) parts << u("не короче %1 с").arg(MinDurationSpin->value());
   if (HideDigitsCheck->isChecked()) {

@@ -1,6 +1,7 @@
 // Analysis window: TAnalysisForm, call costs and traffic over many data files.
 //
-// The user chooses the data (one file, several, or a folder of monthly files), a tariff file and
+// The user chooses the data (one file, several, or a folder of monthly files, and or instead a
+// calls database with the sites wanted), a tariff file and
 // a directory file (both optional), and the filters: a period (every call, a month of the data,
 // or dates of one's own), extensions, a department, the direction, trunks, a number prefix and a
 // shortest duration. "Рассчитать" loads the files (when the choice changed since the last load)
@@ -33,6 +34,7 @@
 #include "analysis/call_store.h"
 #include "analysis/gui/analysis_job.h"
 #include "analysis/tables.h"
+#include "store/database_choice.h"
 
 class QAction;
 class QCheckBox;
@@ -67,6 +69,13 @@ class TAnalysisForm : public QMainWindow {
   void proposeDataFile(const QString& path);
   // Chooses the data without a dialog: files and folders.
   void setSources(const QStringList& paths);
+  // The database the prompt offers while none is chosen (the main window's own): an SQLite path
+  // or a connection string; empty offers none.
+  void proposeDatabase(const QString& value);
+  // Chooses the calls database without the prompt: the path of an existing SQLite file, a
+  // PostgreSQL connection string, or empty or "off" for none. False (and the user told) when
+  // the value is wrong or the SQLite file is not there, the choice before staying.
+  bool setDatabase(const QString& value);
   // Loads a tariff or a directory file without a dialog; false (and the user told) when it is
   // wrong, the one loaded before staying.
   bool setTariffFile(const QString& path);
@@ -77,6 +86,7 @@ class TAnalysisForm : public QMainWindow {
   void DataFolderClick();  // choose a folder of data files
   void TariffsClick();     // choose and load a tariff file
   void DirectoryClick();   // choose and load a directory file
+  void DatabaseClick();    // choose the calls database (or none) in a prompt
   void RunClick();         // load when the data changed, then analyse, on the worker thread
   void CancelClick();      // stop the running load or analysis
   void ExportCsvClick();   // the table of the current tab as CSV
@@ -88,6 +98,8 @@ class TAnalysisForm : public QMainWindow {
   // --- state, for the main window, the screenshots and tests ---
   bool busy() const { return job_ != nullptr; }
   QStringList sources() const { return sources_; }
+  // The database chosen, as typed (empty: none).
+  QString database() const { return databaseText_; }
   // The last result shown, and its tables (in the order of tableKinds()); null before the
   // first analysis.
   const kordel::analysis::AnalysisResult* result() const { return result_.get(); }
@@ -109,6 +121,7 @@ class TAnalysisForm : public QMainWindow {
   QAction* DataFolderMenuItem = nullptr;
   QAction* TariffsMenuItem = nullptr;
   QAction* DirectoryMenuItem = nullptr;
+  QAction* DatabaseMenuItem = nullptr;
   QAction* RunMenuItem = nullptr;
   QAction* CancelMenuItem = nullptr;
   QAction* ExportCsvMenuItem = nullptr;
@@ -119,6 +132,7 @@ class TAnalysisForm : public QMainWindow {
   QLabel* SourceLabel = nullptr;
   QLabel* TariffsLabel = nullptr;
   QLabel* DirectoryLabel = nullptr;
+  QLabel* DatabaseLabel = nullptr;
   QComboBox* PeriodCombo = nullptr;
   QDateEdit* FromDateEdit = nullptr;
   QDateEdit* ToDateEdit = nullptr;
@@ -126,6 +140,7 @@ class TAnalysisForm : public QMainWindow {
   QLineEdit* ExtensionEdit = nullptr;
   QComboBox* DepartmentCombo = nullptr;
   QComboBox* DirectionCombo = nullptr;
+  QLineEdit* SiteEdit = nullptr;  // the sites of the database; enabled with a database
   QLineEdit* TrunkEdit = nullptr;
   QLineEdit* PrefixEdit = nullptr;
   QSpinBox* MinDurationSpin = nullptr;
@@ -168,11 +183,21 @@ class TAnalysisForm : public QMainWindow {
   // The title and the filters as the filters stand now.
   QString reportTitleNow() const;
   QString filtersText() const;
+  std::vector<std::string> sitesWanted() const;
+  // What a load reads: the files and the database with its sites, and (`withQuery`) the part of
+  // the filters that goes into the database's query. Equal keys, equal loads.
+  std::string loadKey(const kordel::analysis::AnalysisOptions& options, bool withQuery) const;
 
   QString startDirectory_;
   QStringList sources_;
   bool sourcesChanged_ = false;
   QString tariffsPath_, directoryPath_;
+  std::optional<kordel::store::DatabaseChoice> database_;
+  QString databaseText_, proposedDatabase_;
+  // The load keys of the store shown (with and without the query), and of the running job.
+  std::string loadedKey_, loadedDataKey_, jobKey_, jobDataKey_;
+  bool jobPeriodInQuery_ = false;         // the running job's database query has a period
+  std::vector<std::string> loadedSites_;  // the sites of the store shown
   std::shared_ptr<const kordel::analysis::TariffPlan> tariffs_;
   std::shared_ptr<const kordel::analysis::Directory> directory_;
   std::shared_ptr<const kordel::analysis::CallStore> store_;

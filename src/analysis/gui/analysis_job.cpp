@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "analysis/database_source.h"
+
 namespace kordel::analysis::gui {
 
 AnalysisJob::AnalysisJob(JobInput input, std::function<void(std::shared_ptr<JobOutput>)> done)
@@ -12,11 +14,17 @@ AnalysisJob::~AnalysisJob() {
   if (thread_.joinable()) thread_.join();
 }
 
+void AnalysisJob::cancel() {
+  cancel_.store(true);
+  const std::lock_guard<std::mutex> lock(databaseMutex_);
+  if (database_ != nullptr) database_->abandon();
+}
+
 void AnalysisJob::run() {
   auto out = std::make_shared<JobOutput>();
   out->store = input_.store;
   out->source = input_.source;
-  if (!input_.paths.empty()) {
+  if (!input_.paths.empty() || input_.database) {
     auto store = std::make_shared<CallStore>();
     LoadOptions options;
     options.cancel = &cancel_;
@@ -25,10 +33,28 @@ void AnalysisJob::run() {
       bytesDone_.store(p.bytesDone);
     };
     out->loaded = true;
-    out->load = store->load(input_.paths, options);
+    std::unique_ptr<store::CallDatabase> database;
+    std::unique_ptr<DatabaseSource> source;
+    if (input_.database) {
+      database = store::makeDatabase(*input_.database);
+      source = std::make_unique<DatabaseSource>(*database, input_.sites, input_.options.filter);
+      const std::lock_guard<std::mutex> lock(databaseMutex_);
+      database_ = database.get();
+      if (cancel_.load()) database_->abandon();
+    }
+    out->load = store->load(input_.paths, options, source.get());
+    if (database) {
+      const std::lock_guard<std::mutex> lock(databaseMutex_);
+      database_ = nullptr;
+    }
+    if (source) {
+      out->sites = source->sites();
+      out->prefixed = source->prefixed();
+    }
     if (!out->load.ok()) {
       out->stopped = true;
-      out->cancelled = out->load.cancelled;
+      // A database given up by cancel() fails rather than notices the cancel.
+      out->cancelled = out->load.cancelled || cancel_.load();
     } else {
       out->store = store;
       out->source.files = out->load.files.size();

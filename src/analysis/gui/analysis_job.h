@@ -2,10 +2,11 @@
 // responsive. The job uses the standard library and the call analysis only (no Qt); the window
 // hands its end to the GUI thread.
 //
-// A job reads the data files into a new CallStore (or takes the store of an earlier job, which
-// it only reads), runs the Analyzer with the window's options and makes the tables. It keeps
-// its inputs alive through shared pointers, so the window may choose new tariffs or a new
-// directory while a job runs: the job goes on with the ones it started with.
+// A job reads the data files, and the calls of a database when one is chosen, into a new
+// CallStore (or takes the store of an earlier job, which it only reads), runs the Analyzer with the
+// window's options and makes the tables. It keeps its inputs alive through shared pointers, so the
+// window may choose new tariffs or a new directory while a job runs: the job goes on with the ones
+// it started with.
 //
 // Threads: the constructor, cancel() and the destructor run on the window's thread; `done` and
 // the progress counters are written on the job's thread.
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -25,12 +27,18 @@
 #include "analysis/directory.h"
 #include "analysis/tables.h"
 #include "analysis/tariffs.h"
+#include "store/database_choice.h"
 
 namespace kordel::analysis::gui {
 
 struct JobInput {
-  // Files and folders to load (Windows-1251); empty: analyse `store` again.
+  // Files and folders to load (Windows-1251). Empty, and no database: analyse `store` again.
   std::vector<std::string> paths;
+  // A calls database to load as well (opened, read and closed on the job's thread), with the
+  // sites wanted (Windows-1251; empty: every site). The period, direction and shortest
+  // duration of `options` go into its query.
+  std::optional<store::DatabaseChoice> database;
+  std::vector<std::string> sites;
   std::shared_ptr<const CallStore> store;
   SourceInfo source;  // of `store`, for the summary
   std::shared_ptr<const TariffPlan> tariffs;
@@ -45,6 +53,10 @@ struct JobOutput {
   std::shared_ptr<const CallStore> store;  // the store analysed (a new one after a load)
   SourceInfo source;
   std::optional<WallTime> firstCall, lastCall;  // of a new store, filters aside
+  // After a load from a database: the sites whose calls came, and whether their numbers and
+  // trunks are prefixed "SITE/" (calls of more than one site).
+  std::vector<std::string> sites;
+  bool prefixed = false;
   // Set when the load failed or either step was cancelled; the result and tables are then
   // empty (a failed load: see load.status).
   bool stopped = false;
@@ -65,7 +77,8 @@ class AnalysisJob {
   AnalysisJob(const AnalysisJob&) = delete;
   AnalysisJob& operator=(const AnalysisJob&) = delete;
 
-  void cancel() { cancel_.store(true); }
+  // Also gives up a wait for the database (a locked file, a server that does not answer).
+  void cancel();
   bool cancelRequested() const { return cancel_.load(); }
   JobPhase phase() const { return phase_.load(); }
   // Bytes of the files read and in all (zero before the load has listed its files).
@@ -80,7 +93,9 @@ class AnalysisJob {
   std::atomic<bool> cancel_{false};
   std::atomic<JobPhase> phase_{JobPhase::Loading};
   std::atomic<std::uint64_t> bytesDone_{0}, bytesTotal_{0};
-  std::thread thread_;  // last: started when everything above is ready
+  std::mutex databaseMutex_;
+  store::CallDatabase* database_ = nullptr;  // while the load uses it; guarded by the mutex
+  std::thread thread_;                       // last: started when everything above is ready
 };
 
 }  // namespace kordel::analysis::gui

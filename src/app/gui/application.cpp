@@ -21,10 +21,10 @@ bool runGuarded(const std::function<void()>& action) {
     return true;
   } catch (const std::exception& error) {
     dialogs().error(QApplication::activeWindow(), exceptionText(error),
-                      QString::fromUtf8(kApplicationTitle));
+                    QString::fromUtf8(kApplicationTitle));
   } catch (...) {
     dialogs().error(QApplication::activeWindow(), QString::fromUtf8("Неизвестная ошибка."),
-                      QString::fromUtf8(kApplicationTitle));
+                    QString::fromUtf8(kApplicationTitle));
   }
   return false;
 }

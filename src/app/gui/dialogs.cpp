@@ -2,6 +2,8 @@
 #include "app/gui/dialogs.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace kordel::gui {
@@ -25,6 +27,15 @@ class QtDialogs final : public Dialogs {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel,
                     parent);
     return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+  }
+
+  std::optional<QString> askText(QWidget* parent, const QString& caption, const QString& label,
+                                 const QString& initial) override {
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(parent, caption, label, QLineEdit::Normal, initial, &ok);
+    if (!ok) return std::nullopt;
+    return text;
   }
 
   std::optional<QString> openFile(QWidget* parent, const FileDialogRequest& request) override {

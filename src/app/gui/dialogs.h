@@ -1,5 +1,5 @@
-// Windows: the one seam through which every message box and file dialog of the program goes,
-// so that tests can answer them without a modal window.
+// Windows: the one seam through which every message box, text prompt and file dialog of the
+// program goes, so that tests can answer them without a modal window.
 //
 // The program installs nothing and gets the real Qt dialogs; a test installs its own Dialogs
 // object with setDialogs() and answers each request in code.
@@ -38,6 +38,10 @@ class Dialogs {
   }
   // A modal box with no icon and OK and Cancel buttons.
   virtual MessageAnswer question(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // A modal box asking for one line of text, `initial` filled in: the text, or nothing when the
+  // user cancelled.
+  virtual std::optional<QString> askText(QWidget* parent, const QString& caption,
+                                         const QString& label, const QString& initial) = 0;
   // Open and save dialogs: the chosen path, or nothing when the user cancelled. The open
   // dialog accepts the name of a file that does not exist yet.
   virtual std::optional<QString> openFile(QWidget* parent, const FileDialogRequest& request) = 0;

@@ -1,10 +1,6 @@
 // Windows: the main window.
 #include "app/gui/main_form.h"
 
-#include "collect/start_up.h"
-
-#include <cstdlib>
-
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,6 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHelpEvent>
@@ -23,7 +20,7 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QWindow>
-
+#include <cstdlib>
 #include <cstring>
 
 #include "analysis/gui/analysis_form.h"
@@ -33,11 +30,13 @@
 #include "app/gui/options_form.h"
 #include "app/gui/qt_text.h"
 #include "app/gui/read_ats_thread.h"
+#include "collect/start_up.h"
 #include "files/regional_format.h"
 #include "files/settings.h"
 #include "link/pbx_link.h"
 #include "realtime/gui/realtime_form.h"
 #include "report/gui/report_form.h"
+#include "store/database_choice.h"
 
 using kordel::gui::dialogs;
 using kordel::gui::fromCp1251;
@@ -78,9 +77,7 @@ QString qtFormat(const std::string& format, const char* letters, const char* fal
 QString qtDateFormat() {
   return qtFormat(kordel::regionalFormats().shortDate, "dMy", "dd.MM.yyyy");
 }
-QString qtTimeFormat() {
-  return qtFormat(kordel::regionalFormats().longTime, "hHmst", "H:mm:ss");
-}
+QString qtTimeFormat() { return qtFormat(kordel::regionalFormats().longTime, "hHmst", "H:mm:ss"); }
 
 }  // namespace
 
@@ -698,7 +695,24 @@ void TMainForm::Analysis_MenuItemClick() {
     directory = fromCp1251(link_->settings.startDirectory);
   }
   analysis_->setStartDirectory(directory);
-  if (link_) analysis_->proposeDataFile(fromCp1251(link_->settings.dataFileName));
+  if (link_) {
+    analysis_->proposeDataFile(fromCp1251(link_->settings.dataFileName));
+    // The database this window's reads fill is the one offered for the analysis.
+    kordel::store::ChoiceSources sources;
+    sources.startDirectory = link_->settings.startDirectory;
+    sources.dataFile = link_->settings.dataFileName;
+    kordel::store::DatabaseChoice choice;
+    std::vector<std::string> warnings;
+    QString proposed;
+    if (kordel::store::chooseDatabase(sources, choice, warnings).ok()) {
+      if (choice.kind == kordel::store::DatabaseChoice::Kind::kSqlite) {
+        proposed = QFileInfo(fromCp1251(choice.target)).absoluteFilePath();
+      } else if (choice.kind == kordel::store::DatabaseChoice::Kind::kPostgres) {
+        proposed = fromCp1251(choice.target);
+      }
+    }
+    analysis_->proposeDatabase(proposed);
+  }
   analysis_->show();
   analysis_->raise();
   analysis_->activateWindow();

@@ -21,8 +21,8 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/gui/widgets.h"
@@ -48,9 +48,7 @@ namespace kordel::gui {
 inline constexpr const char* kApplicationTitle = "Kordel 2.15";
 }  // namespace kordel::gui
 
-class TMainForm : public QMainWindow,
-                  public kordel::RecordView,
-                  public kordel::CollectorObserver {
+class TMainForm : public QMainWindow, public kordel::RecordView, public kordel::CollectorObserver {
   Q_OBJECT
 
  public:
