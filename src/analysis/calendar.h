@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/civil_date.h"
+
 namespace kordel::analysis {
 
 using WallTime = std::int64_t;
@@ -27,8 +29,8 @@ inline std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
 }
 
 // Days from 1 January 1970 to the date of the proleptic Gregorian calendar, and back.
-std::int64_t daysFromCivil(int year, int month, int day);
-void civilFromDays(std::int64_t days, int& year, int& month, int& day);
+using ::kordel::civilFromDays;
+using ::kordel::daysFromCivil;
 
 WallTime wallTime(int year, int month, int day, int hour, int minute, int second);
 CivilTime civilTime(WallTime time);

@@ -3,21 +3,12 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "files/civil_date.h"
 #include "files/text_codec.h"
 
 namespace kordel {
 
 namespace {
-
-// Days since 1 January 1970 of a civil date (H. Hinnant's algorithm).
-long long daysFromCivil(int y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const long long yoe = y - era * 400;
-  const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
 
 long long secondsOf(const PbxClock& c) {
   return daysFromCivil(c.year, c.month, c.day) * 86400 + c.hour * 3600 + c.minute * 60 + c.second;

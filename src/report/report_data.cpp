@@ -6,33 +6,12 @@
 #include <limits>
 
 #include "files/call_record_layout.h"
+#include "files/civil_date.h"
 #include "files/text_codec.h"
 
 namespace kordel::report {
 
 namespace {
-
-// Days from 1970-01-01 to the given proleptic Gregorian date.
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void civilFromDays(std::int64_t z, int& year, int& month, int& day) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0));
-}
 
 // 30 December 1899, day 0 of the toolkit's date-time.
 const std::int64_t kEpochDays = daysFromCivil(1899, 12, 30);
@@ -67,8 +46,7 @@ bool isValidTime(int hour, int minute, int second) {
 }
 
 DateTime encodeDateTime(int year, int month, int day, int hour, int minute, int second) {
-  const auto days = static_cast<double>(
-      daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpochDays);
+  const auto days = static_cast<double>(daysFromCivil(year, month, day) - kEpochDays);
   const double time = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
   return days < 0 ? days - time : days + time;
 }

@@ -57,7 +57,7 @@ ok "$(wc -l <"$tmp/list") files in the expected layout"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6charts6 'libxlsxwriter[0-9]*' libstdc\\+\\+6 libc6 \
-  adduser qt6-qpa-plugins libqt6svg6 qt6-translations-l10n; do
+  libsqlite3-0 libpq5 adduser qt6-qpa-plugins libqt6svg6 qt6-translations-l10n; do
   grep -Eq "(^|, )$lib( \(|,|$)" <<<"$depends" || bad "Depends lacks $lib"
 done
 for field in Package:kordel Version:2.15-1 Section:comm Architecture:"$(dpkg --print-architecture)"; do

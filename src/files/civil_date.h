@@ -1,0 +1,15 @@
+// Dates of the proleptic Gregorian calendar as days since 1 January 1970 (H. Hinnant's
+// algorithms): the one conversion the report's date-times, the call analysis and the PBX clock
+// check share.
+#pragma once
+
+#include <cstdint>
+
+namespace kordel {
+
+// Days from 1 January 1970 to the date (negative before it). REQUIRES: month 1..12, day 1..31.
+std::int64_t daysFromCivil(std::int64_t year, int month, int day);
+// The date of a day count.
+void civilFromDays(std::int64_t days, int& year, int& month, int& day);
+
+}  // namespace kordel
