@@ -142,9 +142,12 @@ Status chooseDatabase(const ChoiceSources& sources, DatabaseChoice& choice,
   if (database) {
     const Status parsed = parseDatabaseValue(*database, made);
     if (!parsed.ok()) return parsed;
-  } else {
+  } else if (sqliteBuiltIn()) {
     made.kind = DatabaseChoice::Kind::kSqlite;
     made.target = defaultSqlitePath(sources.dataFile);
+  } else {
+    // A build without SQLite has no default database: nothing was asked for, nothing fails.
+    made.kind = DatabaseChoice::Kind::kOff;
   }
   made.site = site ? trimmed(*site) : std::string();
   if (made.site.empty()) made.site = computerName();

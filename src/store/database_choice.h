@@ -3,7 +3,8 @@
 // The choice comes, first found first, from the command line (--db, --site), the environment
 // (KORDEL_DB, KORDEL_SITE), or the file "KordelDb.cfg" in the start directory (lines "DB=" and
 // "SITE=", Windows-1251, like "KordelOut.cfg"); without any, the calls go to the SQLite file
-// "kordel.sqlite" in the folder of the data file, and the site is the computer's name.
+// "kordel.sqlite" in the folder of the data file (none in a build without SQLite), and the
+// site is the computer's name.
 //
 // A value is "off" (no database), a PostgreSQL connection string ("postgresql://..." or
 // "postgres://...", or keyword=value pairs such as "host=db1 dbname=kordel"), or the path of
