@@ -9,15 +9,17 @@
 #include <QElapsedTimer>
 #include <QTime>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <thread>
 
+#include "analysis/gui/analysis_form.h"
 #include "app/gui/read_ats_thread.h"
 #include "app/gui/widgets.h"
+#include "collect/alarms.h"
 #include "files/regional_format.h"
 #include "gui_test_support.h"
-#include "collect/alarms.h"
 #include "link/pbx_link.h"
 
 namespace kordel::test {
@@ -147,6 +149,19 @@ TEST_F(MainFormTest, ConnectedWindowShowsIdentityFileNamesAndPbxClock) {
   EXPECT_TRUE(dialogs.messages.empty());
   EXPECT_GT((*pbx)->counters().identifications, identifications);
   EXPECT_EQ(panel(0), q("АТС: QTR160"));
+
+  // The analysis window is offered this window's data file and the database its reads fill.
+  if (std::getenv("KORDEL_DB") == nullptr) {
+    writeBytes(dataFile(), "");
+    TAnalysisForm analysis;
+    form->setAnalysisWindow(&analysis);
+    form->Analysis_MenuItemClick();
+    EXPECT_EQ(analysis.sources(), QStringList{QString::fromStdString(dataFile())});
+    analysis.DatabaseClick();
+    ASSERT_EQ(dialogs.textInitials.size(), 1u);
+    EXPECT_EQ(dialogs.textInitials[0], QString::fromStdString(dir.file("kordel.sqlite")));
+    form->setAnalysisWindow(nullptr);
+  }
 }
 
 TEST_F(MainFormTest, ReadAllWithTitlesAppendsToTheListAndTheDataFile) {
@@ -425,7 +440,8 @@ TEST_F(MainFormTest, AlarmsShowInTheGaugeAndBelowTheStatusBarsWithoutABox) {
   EXPECT_TRUE(form->alarms().active(AlarmKind::kBufferFilling));
   EXPECT_EQ(form->CGauge1->fillColor(), QColor(255, 210, 0));
   EXPECT_FALSE(form->LinkStatusBar->isHidden());
-  EXPECT_TRUE(form->LinkStatusBar->panelText(0).startsWith(q("Тревога: В буфере АТС 90 записей из 100")))
+  EXPECT_TRUE(
+      form->LinkStatusBar->panelText(0).startsWith(q("Тревога: В буфере АТС 90 записей из 100")))
       << form->LinkStatusBar->panelText(0).toStdString();
   EXPECT_TRUE(dialogs.messages.empty());
 
