@@ -16,7 +16,7 @@ namespace kordel::analysis::gui {
 
 namespace {
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+using kordel::gui::u;
 
 // A value axis from 0 with whole-number labels and a little room above the highest value.
 QValueAxis* countAxis(double highest, const QString& title) {

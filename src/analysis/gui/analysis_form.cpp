@@ -59,11 +59,11 @@ using kordel::gui::toCp1251;
 
 namespace {
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+using kordel::gui::u;
 
-const char* const kCaptionError = "Ошибка!";
-const char* const kCaptionAttention = "Внимание!";
-const char* const kCaptionWarning = "Предупреждение";
+using kordel::gui::kCaptionAttention;
+using kordel::gui::kCaptionError;
+using kordel::gui::kCaptionWarning;
 
 const char* const kMonths[12] = {"январь", "февраль", "март",     "апрель",  "май",    "июнь",
                                  "июль",   "август",  "сентябрь", "октябрь", "ноябрь", "декабрь"};

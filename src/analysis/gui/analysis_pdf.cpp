@@ -19,7 +19,7 @@ namespace kordel::analysis::gui {
 
 namespace {
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+using kordel::gui::u;
 
 constexpr int kResolution = 300;  // dots per inch of the page
 // The size at which a chart is laid out before it is drawn onto the page (scaled to fit).

@@ -12,7 +12,8 @@
 #include "link/pbx_link.h"
 
 namespace {
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+using kordel::gui::kCaptionError;
+using kordel::gui::u;
 }  // namespace
 
 TOptionsForm::TOptionsForm(TMainForm* mainForm, QWidget* parent)
@@ -123,7 +124,7 @@ void TOptionsForm::Button2Click() {
   }
   if (link_->savePortConfig(portName, SaveTitleRadioButton->isChecked()) != kordel::kConfigOk) {
     kordel::gui::dialogs().message(this, u("Произошел сбой при записи файла конфигурации."),
-                                   u("Ошибка!"));
+                                   u(kCaptionError));
   }
   accept();
 }

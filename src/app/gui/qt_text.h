@@ -21,4 +21,13 @@ inline std::string toCp1251(const QString& text) {
   return kordel::utf8ToCp1251(text.toStdString());
 }
 
+// The windows' own texts are UTF-8 literals in the source.
+inline QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The captions of the program's message boxes.
+inline constexpr const char* kCaptionError = "Ошибка!";
+inline constexpr const char* kCaptionAttention = "Внимание!";
+inline constexpr const char* kCaptionNotice = "Уведомление";
+inline constexpr const char* kCaptionWarning = "Предупреждение";
+
 }  // namespace kordel::gui

@@ -18,7 +18,8 @@
 #include "link/pbx_link.h"
 
 namespace {
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+using kordel::gui::kCaptionError;
+using kordel::gui::u;
 }  // namespace
 
 TRealTimeForm::TRealTimeForm(QWidget* parent) : QDialog(parent) {
@@ -143,7 +144,7 @@ void TRealTimeForm::SelectFile_MenuItemClick() {
   // and use the file for this run all the same.
   if (link_->saveOutputConfig(settings.dataFileName, name) != kordel::kConfigOk) {
     kordel::gui::dialogs().message(this, u("Произошел сбой при записи файла конфигурации."),
-                                   u("Ошибка!"));
+                                   u(kCaptionError));
   }
   if (name != settings.realTimeLogName) ListBox1->clear();
   settings.realTimeLogName = name;

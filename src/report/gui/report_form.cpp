@@ -42,7 +42,8 @@ using kordel::report::TrunkSortKey;
 
 namespace {
 
-QString tr8(const char* utf8) { return QString::fromUtf8(utf8); }
+using kordel::gui::kCaptionError;
+using kordel::gui::u;
 
 constexpr int kInitialWidth = 564;
 constexpr int kInitialHeight = 570;
@@ -50,7 +51,7 @@ constexpr int kRowHeight = 18;
 
 FileDialogRequest textFileDialog(bool saving) {
   FileDialogRequest request;
-  request.nameFilters = {tr8("Текстовые файлы (*.txt)"), tr8("Все файлы (*)")};
+  request.nameFilters = {u("Текстовые файлы (*.txt)"), u("Все файлы (*)")};
   if (saving) request.defaultSuffix = QStringLiteral("txt");
   return request;
 }
@@ -100,12 +101,12 @@ void TMainForm_rep::buildControls() {
   // Main menu.
   MainMenu1 = new QMenuBar(this);
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-  QMenu* fileMenu = MainMenu1->addMenu(tr8("Файл"));
-  QAction* load = fileMenu->addAction(tr8("Загрузить"));
+  QMenu* fileMenu = MainMenu1->addMenu(u("Файл"));
+  QAction* load = fileMenu->addAction(u("Загрузить"));
   load->setObjectName(QStringLiteral("Load"));
   connect(load, &QAction::triggered, this, &TMainForm_rep::LoadClick);
-  QMenu* helpMenu = MainMenu1->addMenu(tr8("Помощь"));
-  QAction* about = helpMenu->addAction(tr8("О программе."));
+  QMenu* helpMenu = MainMenu1->addMenu(u("Помощь"));
+  QAction* about = helpMenu->addAction(u("О программе."));
   about->setObjectName(QStringLiteral("AboutMenuItem"));
   connect(about, &QAction::triggered, this, &TMainForm_rep::AboutMenuItemClick);
 
@@ -121,9 +122,9 @@ void TMainForm_rep::buildControls() {
   Panel1->setObjectName(QStringLiteral("Panel1"));
   FileGroupBox = new QGroupBox(fromCp1251(book_.fileCaption()), Panel1);
   FileGroupBox->setObjectName(QStringLiteral("FileGroupBox"));
-  ALGroupBox = new QGroupBox(tr8("АЛ"), Panel1);
+  ALGroupBox = new QGroupBox(u("АЛ"), Panel1);
   ALGroupBox->setObjectName(QStringLiteral("ALGroupBox"));
-  SLGroupBox = new QGroupBox(tr8("СЛ"), Panel1);
+  SLGroupBox = new QGroupBox(u("СЛ"), Panel1);
   SLGroupBox->setObjectName(QStringLiteral("SLGroupBox"));
 
   callModel_ = new ReportTableModel(book_, ReportKind::Calls, this);
@@ -133,7 +134,7 @@ void TMainForm_rep::buildControls() {
   // Pop-up menus, with their items in menu order.
   auto addItem = [this](QMenu* menu, const char* name, const char* caption,
                         void (TMainForm_rep::*handler)()) {
-    QAction* action = menu->addAction(tr8(caption));
+    QAction* action = menu->addAction(u(caption));
     action->setObjectName(QString::fromLatin1(name));
     connect(action, &QAction::triggered, this, handler);
   };
@@ -171,23 +172,23 @@ void TMainForm_rep::buildControls() {
   MaskEdit1 = new QLineEdit(ALQueryPanel);
   MaskEdit1->setObjectName(QStringLiteral("MaskEdit1"));
   MaskEdit1->setInputMask(QStringLiteral("0000;_"));  // up to four digits
-  RadioButton1 = new QRadioButton(tr8("Программный номер"), ALQueryPanel);
+  RadioButton1 = new QRadioButton(u("Программный номер"), ALQueryPanel);
   RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
   RadioButton1->setChecked(true);
-  RadioButton2 = new QRadioButton(tr8("Аппаратный номер"), ALQueryPanel);
+  RadioButton2 = new QRadioButton(u("Аппаратный номер"), ALQueryPanel);
   RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
-  auto* label = new QLabel(tr8("Первые цифры номера:"), ALQueryPanel);
+  auto* label = new QLabel(u("Первые цифры номера:"), ALQueryPanel);
   label->setObjectName(QStringLiteral("Label1"));
   label->setToolTip(
-      tr8("Будут выведены только те гор. номера, которые начинаются с указанных цифр."));
+      u("Будут выведены только те гор. номера, которые начинаются с указанных цифр."));
   FilterEdit = new QLineEdit(ALQueryPanel);
   FilterEdit->setObjectName(QStringLiteral("FilterEdit"));
   // Digits only; Backspace and Enter work as in any edit.
   FilterEdit->setValidator(
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), FilterEdit));
-  Button4 = new QPushButton(tr8("Выполнять"), ALQueryPanel);
+  Button4 = new QPushButton(u("Выполнять"), ALQueryPanel);
   Button4->setObjectName(QStringLiteral("Button4"));
-  Button5 = new QPushButton(tr8("Отмена"), ALQueryPanel);
+  Button5 = new QPushButton(u("Отмена"), ALQueryPanel);
   Button5->setObjectName(QStringLiteral("Button5"));
   // Enter runs the selection once, through the edits; no button of the dialog is a default.
   Button4->setAutoDefault(false);
@@ -286,7 +287,7 @@ void TMainForm_rep::loadFile(const QString& path) {
     // count; with none loaded yet, the count of the empty grid.
     FileGroupBox->setTitle(fromCp1251(book_.fileCaption()) +
                            (book_.loaded() ? QString() : QStringLiteral("0")));
-    dialogs().message(this, fromCp1251(result.message), tr8("Ошибка!"));
+    dialogs().message(this, fromCp1251(result.message), u(kCaptionError));
     return;
   }
   loadedFile_ = name;
@@ -434,7 +435,7 @@ void TMainForm_rep::Button3Click() {
 void TMainForm_rep::sortLines(LineSortKey key) {
   const kordel::report::SortResult result = book_.sortLines(key);
   if (!result.ok) {
-    dialogs().message(this, fromCp1251(result.message), tr8("Ошибка!"));
+    dialogs().message(this, fromCp1251(result.message), u(kCaptionError));
     return;
   }
   Button1Click();
@@ -443,7 +444,7 @@ void TMainForm_rep::sortLines(LineSortKey key) {
 void TMainForm_rep::sortTrunks(TrunkSortKey key) {
   const kordel::report::SortResult result = book_.sortTrunks(key);
   if (!result.ok) {
-    dialogs().message(this, fromCp1251(result.message), tr8("Ошибка!"));
+    dialogs().message(this, fromCp1251(result.message), u(kCaptionError));
     return;
   }
   Button3Click();
@@ -484,12 +485,12 @@ void TMainForm_rep::saveGrid(ReportKind kind, const FileDialogRequest& dialog) {
     // Saving over the loaded data file (by any name: a link is the same file) would replace
     // the calls with the report; it is refused before the overwrite question, which deletes.
     dialogs().message(this, fromCp1251(kordel::report::reportOverDataFileMessage(name)),
-                      tr8("Ошибка!"));
+                      u(kCaptionError));
     return;
   }
   if (QFileInfo::exists(*path)) {
-    if (dialogs().question(this, tr8("Такой файл уже существует. Перезапишем?"),
-                           tr8("Предупреждение!")) != MessageAnswer::Ok) {
+    if (dialogs().question(this, u("Такой файл уже существует. Перезапишем?"),
+                           u("Предупреждение!")) != MessageAnswer::Ok) {
       return;
     }
     // A file that cannot be deleted is left to the writer, which reports it if it cannot write.
@@ -498,7 +499,7 @@ void TMainForm_rep::saveGrid(ReportKind kind, const FileDialogRequest& dialog) {
   const int code = kordel::report::saveLinesToFile(lastErrno, book_.reportLines(kind), name);
   if (code != kordel::report::kSaveOk) {
     // The message stands in the title bar, "Ошибка" in the box.
-    dialogs().message(this, tr8("Ошибка"),
+    dialogs().message(this, u("Ошибка"),
                       fromCp1251(kordel::report::saveErrorMessage(code, lastErrno)));
   }
 }
