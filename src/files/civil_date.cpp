@@ -3,14 +3,15 @@
 namespace kordel {
 
 std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
-  const auto m = static_cast<unsigned>(month);
-  const auto d = static_cast<unsigned>(day);
+  // Signed throughout, so that a day or month out of range (a damaged clock) gives a date
+  // beside the month, not a wrapped count.
+  const std::int64_t m = month, d = day;
   const std::int64_t y = year - (m <= 2 ? 1 : 0);
   const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
 }
 
 void civilFromDays(std::int64_t z, int& year, int& month, int& day) {
