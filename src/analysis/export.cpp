@@ -6,6 +6,7 @@
 
 #include "analysis/calendar.h"
 #include "files/data_file.h"
+#include "files/file_access.h"
 #include "files/text_codec.h"
 
 namespace kordel::analysis {
@@ -218,6 +219,21 @@ Status writeBytesToFile(const std::string& bytes, const std::string& path) {
                          std::to_string(written ? errno : error));
   }
   return Status();
+}
+
+std::vector<std::string> analysedFiles(const std::vector<std::string>& paths,
+                                       const LoadResult& load, const std::string& sqlitePath) {
+  std::vector<std::string> files = paths;
+  for (const InputFile& f : load.files) files.push_back(f.path);
+  if (!sqlitePath.empty()) {
+    for (const char* suffix : {"", "-wal", "-shm"}) files.push_back(sqlitePath + suffix);
+  }
+  return files;
+}
+
+bool namesOneOf(const std::string& output, const std::vector<std::string>& files) {
+  return std::any_of(files.begin(), files.end(),
+                     [&](const std::string& f) { return sameFile(output, f); });
 }
 
 }  // namespace kordel::analysis

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/call_store.h"
 #include "analysis/money.h"
 #include "analysis/status.h"
 #include "analysis/tables.h"
@@ -34,6 +35,14 @@ Status writeXlsx(const std::vector<ResultTable>& tables, const std::string& path
 // Whether this build writes XLSX: a build without libxlsxwriter (export_no_xlsx.cpp) has a
 // writeXlsx that writes nothing and says so.
 bool xlsxAvailable();
+
+// The files an analysis read, which no export may replace: `paths` as named, the data files
+// `load` found in them, and an SQLite database (when `sqlitePath` is not empty) with its
+// "-wal" and "-shm" files. Windows-1251.
+std::vector<std::string> analysedFiles(const std::vector<std::string>& paths,
+                                       const LoadResult& load, const std::string& sqlitePath);
+// True when `output` names one of `files`, whatever the spelling (links included).
+bool namesOneOf(const std::string& output, const std::vector<std::string>& files);
 
 // Writes bytes to a file (Windows-1251 path), replacing it.
 Status writeBytesToFile(const std::string& bytes, const std::string& path);

@@ -937,17 +937,17 @@ std::optional<QString> TAnalysisForm::exportPath(const char* caption, const char
   const std::optional<QString> path = dialogs().saveFile(this, request);
   if (!path || path->isEmpty()) return std::nullopt;
   const std::string name = toCp1251(*path);
-  // An export over one of the data files (by any name) would replace its calls: refused before
-  // the overwrite question.
-  std::vector<std::string> data;
-  for (const kordel::analysis::InputFile& f : lastLoad_.files) data.push_back(f.path);
-  for (const QString& s : sources_) data.push_back(toCp1251(s));
-  for (const std::string& d : data) {
-    if (kordel::sameFile(name, d)) {
-      dialogs().message(this, fromCp1251(kordel::report::reportOverDataFileMessage(name)),
-                        u(kCaptionError));
-      return std::nullopt;
-    }
+  // An export over one of the data files or the database (by any name) would replace its
+  // calls: refused before the overwrite question.
+  std::vector<std::string> sources;
+  for (const QString& s : sources_) sources.push_back(toCp1251(s));
+  const bool sqlite = database_ && database_->kind == kordel::store::DatabaseChoice::Kind::kSqlite;
+  if (kordel::analysis::namesOneOf(
+          name,
+          kordel::analysis::analysedFiles(sources, lastLoad_, sqlite ? database_->target : ""))) {
+    dialogs().message(this, fromCp1251(kordel::report::reportOverDataFileMessage(name)),
+                      u(kCaptionError));
+    return std::nullopt;
   }
   if (QFileInfo::exists(*path) &&
       dialogs().question(this, u("Такой файл уже существует. Перезапишем?"),

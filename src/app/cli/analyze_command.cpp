@@ -15,6 +15,7 @@
 #include "app/cli/commands.h"
 #include "files/data_file.h"
 #include "files/text_codec.h"
+#include "report/report_book.h"
 #include "store/database_choice.h"
 
 namespace kordel::cli {
@@ -58,6 +59,7 @@ int runAnalyze(const AnalyzeOptions& o) {
     return kExitUsage;
   }
   std::unique_ptr<store::CallDatabase> database;
+  std::string sqlitePath;  // of an SQLite database, which no output may replace
   if (o.database) {
     store::DatabaseChoice choice;
     const store::Status parsed = store::parseDatabaseValue(utf8ToCp1251(*o.database), choice);
@@ -72,6 +74,7 @@ int runAnalyze(const AnalyzeOptions& o) {
       printError("no such database file: " + cp1251ToUtf8(choice.target));
       return kExitFileFailed;
     }
+    if (choice.kind == store::DatabaseChoice::Kind::kSqlite) sqlitePath = choice.target;
     database = store::makeDatabase(choice);
   }
   if ((o.key != "prg" && o.key != "hw") ||
@@ -193,6 +196,11 @@ int runAnalyze(const AnalyzeOptions& o) {
   if (loaded.files.empty() && !dbSource) {
     printError("no data file in the folders named");
     return kExitFileFailed;
+  }
+  // An output over a data file or the database read (by any name) would replace its calls.
+  if (o.output && namesOneOf(utf8ToCp1251(*o.output), analysedFiles(paths, loaded, sqlitePath))) {
+    printError(cp1251ToUtf8(report::reportOverDataFileMessage(utf8ToCp1251(*o.output))));
+    return kExitUsage;
   }
   if (dbSource && dbSource->prefixed()) {
     std::string names;
