@@ -124,4 +124,16 @@ mkdir empty
 [ $? -eq 9 ] || fail "an unwritable output did not give exit 9"
 "$CLI" analyze march.txt --from 2024-02-30 >/dev/null 2>&1
 [ $? -eq 2 ] || fail "an impossible date did not give exit 2"
+# An output over a data file read (by another name, or found in a folder) is refused; the file
+# keeps its bytes.
+cp march.txt keep.txt
+ln -s march.txt link.txt
+for out in link.txt ./march.txt; do
+  "$CLI" analyze march.txt --output "$out" >/dev/null 2>err.txt
+  [ $? -eq 2 ] || fail "an output over the data file ($out) was not refused"
+  grep -q 'это файл данных' err.txt || fail "no reason for the refusal: $(cat err.txt)"
+done
+"$CLI" analyze year --format csv --output "$(ls year/*.txt | head -1)" >/dev/null 2>&1
+[ $? -eq 2 ] || fail "an output over a data file of the folder was not refused"
+cmp -s march.txt keep.txt || fail "the data file changed"
 echo "analyze_cli: ok"
