@@ -530,10 +530,29 @@ TEST_F(AnalysisFormTest, DatabaseGivesWhatTheFilesGiveAndKeepsSitesApart) {
   EXPECT_EQ(form.result()->totals.calls, calls.size());
   EXPECT_EQ(form.lastLoad().duplicates, 180u);
 
+  // An export over the database file is refused, as over a data file.
+  const std::string dbBytes = readBytes(dbPath);
+  dialogs.files.push_back(qs(dbPath));
+  form.ExportCsvClick();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].caption, q("Ошибка!"));
+  EXPECT_EQ(readBytes(dbPath), dbBytes);
+
   // None again: the files alone.
   EXPECT_TRUE(form.setDatabase(QString()));
   EXPECT_FALSE(form.SiteEdit->isEnabled());
   run();
+  EXPECT_EQ(form.result()->totals.calls, 180u);
+
+  // A database file gone since it was chosen is said so, and not made anew.
+  ASSERT_TRUE(form.setDatabase(qs(dbPath)));
+  std::filesystem::rename(dbPath, dbPath + ".away");
+  dialogs.messages.clear();
+  run();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_TRUE(dialogs.messages[0].text.contains(q("Нет файла базы данных")))
+      << dialogs.messages[0].text.toStdString();
+  EXPECT_FALSE(std::filesystem::exists(dbPath));
   EXPECT_EQ(form.result()->totals.calls, 180u);
 }
 

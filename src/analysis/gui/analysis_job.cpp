@@ -1,8 +1,14 @@
 #include "analysis/gui/analysis_job.h"
 
 #include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <new>
+#include <system_error>
 
 #include "analysis/database_source.h"
+#include "files/data_file.h"
+#include "files/text_codec.h"
 
 namespace kordel::analysis::gui {
 
@@ -22,6 +28,24 @@ void AnalysisJob::cancel() {
 
 void AnalysisJob::run() {
   auto out = std::make_shared<JobOutput>();
+  try {
+    work(*out);
+  } catch (const std::exception& error) {
+    // Nothing may escape the thread (that would end the program, a read of the PBX with it):
+    // the job ends as a failed load, and the window keeps what it showed.
+    const bool memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
+    *out = JobOutput{};
+    out->loaded = true;
+    out->stopped = true;
+    out->load.status = Status::error(memory ? ru("Недостаточно памяти для расчета.")
+                                            : ru("Ошибка при расчете: ") + error.what());
+  }
+  phase_.store(JobPhase::Done);
+  done_(std::move(out));
+}
+
+void AnalysisJob::work(JobOutput& result) {
+  JobOutput* out = &result;
   out->store = input_.store;
   out->source = input_.source;
   if (!input_.paths.empty() || input_.database) {
@@ -36,6 +60,16 @@ void AnalysisJob::run() {
     std::unique_ptr<store::CallDatabase> database;
     std::unique_ptr<DatabaseSource> source;
     if (input_.database) {
+      // Chosen as an existing file, it may have gone since; the analysis makes none.
+      std::error_code missing;
+      if (input_.database->kind == store::DatabaseChoice::Kind::kSqlite &&
+          !std::filesystem::is_regular_file(nativePath(input_.database->target), missing)) {
+        out->loaded = true;
+        out->stopped = true;
+        out->load.status = Status::error(ru("Нет файла базы данных ") +
+                                         quoteForMessage(input_.database->target) + ".");
+        return;
+      }
       database = store::makeDatabase(*input_.database);
       source = std::make_unique<DatabaseSource>(*database, input_.sites, input_.options.filter);
       const std::lock_guard<std::mutex> lock(databaseMutex_);
@@ -90,8 +124,6 @@ void AnalysisJob::run() {
       out->tables = makeTables(input_.tables, out->result, out->source);
     }
   }
-  phase_.store(JobPhase::Done);
-  done_(std::move(out));
 }
 
 }  // namespace kordel::analysis::gui
