@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
@@ -32,6 +33,7 @@
 
 #include "analysis/analysis_test_util.h"
 #include "analysis/export.h"
+#include "analysis/gui/analysis_charts.h"
 #include "app/gui/main_form.h"
 #include "gui_test_support.h"
 #include "store/data_file_intake.h"
@@ -617,6 +619,21 @@ TEST_F(AnalysisFormTest, CancelDuringLongLoadKeepsTheWindowUsable) {
   run();
   EXPECT_EQ(form.lastLoad().files.size(), 1u);
   EXPECT_EQ(form.result()->totals.calls, 180u);
+}
+
+// A day axis longer than a year: every day keeps its own category (the axis drops repeats).
+TEST(AnalysisDayChart, SpanOverAYearKeepsADayPerBar) {
+  for (const char* last : {"2024-12-31 00:00:00", "2025-01-20 00:00:00"}) {
+    AnalysisResult result;
+    result.byDay.push_back({analysis::testing::at("2024-01-15 00:00:00"), 3, 60, 0});
+    result.byDay.push_back({analysis::testing::at(last), 1, 30, 0});
+    std::unique_ptr<QChart> chart(analysis::gui::makeDayChart(result));
+    auto* axis = qobject_cast<QBarCategoryAxis*>(chart->axes(Qt::Horizontal).front());
+    auto* bars = qobject_cast<QBarSeries*>(chart->series().front());
+    ASSERT_NE(axis, nullptr);
+    ASSERT_NE(bars, nullptr);
+    EXPECT_EQ(axis->count(), bars->barSets().front()->count()) << last;
+  }
 }
 
 TEST(AnalysisMenuItem, ComesAfterTheFileMenuItemsAndStaysFreeDuringReads) {

@@ -85,12 +85,17 @@ QChart* makeHourChart(const AnalysisResult& result) {
 
 QChart* makeDayChart(const AnalysisResult& result) {
   const std::vector<SeriesPoint> points = everyDay(result.byDay);
+  // The axis drops a repeated category, so a span of more than one year names the years.
+  const bool years =
+      !points.empty() && civilTime(points.front().key).year != civilTime(points.back().key).year;
   QStringList days;
   for (const SeriesPoint& p : points) {
     const CivilTime t = civilTime(p.key);
-    days << QStringLiteral("%1.%2")
-                .arg(t.day, 2, 10, QLatin1Char('0'))
-                .arg(t.month, 2, 10, QLatin1Char('0'));
+    QString day = QStringLiteral("%1.%2")
+                      .arg(t.day, 2, 10, QLatin1Char('0'))
+                      .arg(t.month, 2, 10, QLatin1Char('0'));
+    if (years) day += QStringLiteral(".%1").arg(t.year % 100, 2, 10, QLatin1Char('0'));
+    days << day;
   }
   return callsAndMinutes(u("Звонки и минуты по дням"), days, points);
 }
