@@ -101,7 +101,7 @@ int runAnalyze(const AnalyzeOptions& options);
 
 // kordel-cli db import FILE...: takes data files into the calls database (idempotent).
 struct DbImportOptions {
-  std::vector<std::string> files;  // as the system names them
+  std::vector<std::string> files;  // UTF-8
   DatabaseOptions database;
 };
 int runDbImport(const DbImportOptions& options);
@@ -109,7 +109,7 @@ int runDbImport(const DbImportOptions& options);
 // kordel-cli db status: which database, and how far each data file is taken in.
 struct DbStatusOptions {
   DatabaseOptions database;
-  std::optional<std::string> dataFile;  // for the default database beside it
+  std::optional<std::string> dataFile;  // for the default database beside it (UTF-8)
 };
 int runDbStatus(const DbStatusOptions& options);
 

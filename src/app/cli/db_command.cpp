@@ -50,7 +50,7 @@ int runDbImport(const DbImportOptions& o) {
   std::vector<OpenDatabase> databases;
   int exitCode = kExitOk;
   for (const std::string& name : o.files) {
-    const std::string file = fromNativePath(name);
+    const std::string file = utf8ToCp1251(name);
     store::DatabaseChoice choice;
     if (!chooseDatabase(o.database, settings, file, choice)) return kExitUsage;
     if (choice.kind == store::DatabaseChoice::Kind::kOff) {
@@ -113,7 +113,7 @@ int runDbStatus(const DbStatusOptions& o) {
   Settings settings;
   loadOutputConfig(settings);
   for (const std::string& warning : settings.warnings) printError(warning);
-  const std::string dataFile = o.dataFile ? fromNativePath(*o.dataFile) : settings.dataFileName;
+  const std::string dataFile = o.dataFile ? utf8ToCp1251(*o.dataFile) : settings.dataFileName;
   store::DatabaseChoice choice;
   if (!chooseDatabase(o.database, settings, dataFile, choice)) return kExitUsage;
   if (choice.kind == store::DatabaseChoice::Kind::kOff) {

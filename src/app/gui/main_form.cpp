@@ -719,8 +719,8 @@ void TMainForm::Analysis_MenuItemClick() {
 }
 
 void TMainForm::UnInterruptTimerTimer() {
-  UnInterruptTimer->stop();
-  close();
+  // A close refused while the window waits for the PBX is tried again at the next tick.
+  if (close()) UnInterruptTimer->stop();
 }
 
 void TMainForm::PickerTimerTimer() {
