@@ -294,7 +294,7 @@ class PostgresDatabase : public CallDatabase {
     if (PQsendQuery(conn_, sql.c_str()) == 0) return connectionError();
     Result start;
     if (Status s = nextResult(start); !s.ok()) return s;
-    if (PQresultStatus(start.get()) != PGRES_COPY_OUT) return resultError(start);
+    if (PQresultStatus(start.get()) != PGRES_COPY_OUT) return queryFailed(start);
 
     bool headerSeen = false;
     bool stopped = false;
@@ -360,7 +360,7 @@ class PostgresDatabase : public CallDatabase {
     }
     Result end;
     if (Status s = nextResult(end); !s.ok()) return s;
-    if (PQresultStatus(end.get()) != PGRES_COMMAND_OK) return resultError(end);
+    if (PQresultStatus(end.get()) != PGRES_COMMAND_OK) return queryFailed(end);
     return drain();
   }
 
@@ -445,14 +445,24 @@ class PostgresDatabase : public CallDatabase {
       const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now() - start)
                              .count();
-      if (Status s = waitSocket(polling == PGRES_POLLING_WRITING,
-                                kConnectTimeoutMs - static_cast<int>(spent));
-          !s.ok()) {
-        return s;
+      // A wait of 0 would be one without end: the time is up.
+      const int left = kConnectTimeoutMs - static_cast<int>(spent);
+      if (left <= 0) {
+        close();
+        return Status::unavailable(describe() + ru(": сервер не ответил вовремя."));
       }
+      if (Status s = waitSocket(polling == PGRES_POLLING_WRITING, left); !s.ok()) return s;
       polling = PQconnectPoll(conn_);
     }
     return Status();
+  }
+
+  // The error of a result that ends a query early, after reading the query's other results, so
+  // that the connection can take the next one.
+  Status queryFailed(const Result& r) {
+    const Status error = resultError(r);
+    if (conn_ != nullptr) drain();
+    return error;
   }
 
   // The next result of the query in progress (empty at its end).
@@ -600,7 +610,7 @@ class PostgresDatabase : public CallDatabase {
     }
     Result copying;
     if (s = nextResult(copying); !s.ok()) return s;
-    if (PQresultStatus(copying.get()) != PGRES_COPY_IN) return resultError(copying);
+    if (PQresultStatus(copying.get()) != PGRES_COPY_IN) return queryFailed(copying);
     std::string chunk;
     constexpr std::size_t kChunkBytes = 256 << 10;
     for (const CallRow& row : in.rows) {
