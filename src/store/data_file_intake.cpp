@@ -124,6 +124,14 @@ IntakeResult DataFileIntake::run() {
       want *= 2;
     }
     if (consumed == 0) break;
+    // The mark after the batch, before the rows take the origins of their calls: a read that
+    // fails here leaves the origins where they were.
+    FileMark next;
+    next.known = true;
+    next.offset = start + consumed;
+    bool ok = true;
+    next.fingerprint = fingerprintAt(head, file, next.offset, ok);
+    if (!ok) return readFailed();
 
     rows.clear();
     std::size_t at = 0;
@@ -136,13 +144,6 @@ IntakeResult DataFileIntake::run() {
       rows.push_back(makeCallRow(line));
       if (options_.origins != nullptr) options_.origins->fill(rows.back());
     }
-    FileMark next;
-    next.known = true;
-    next.offset = start + consumed;
-    bool ok = true;
-    next.fingerprint = fingerprintAt(head, file, next.offset, ok);
-    if (!ok) return readFailed();
-
     std::uint64_t inserted = 0;
     const Status stored = db_.takeIn(Intake{options_.site, key_, mark_, next, rows}, inserted);
     if (options_.origins != nullptr) options_.origins->settled(stored.ok());

@@ -126,17 +126,21 @@ Status parseDatabaseValue(const std::string& raw, DatabaseChoice& choice) {
 
 Status chooseDatabase(const ChoiceSources& sources, DatabaseChoice& choice,
                       std::vector<std::string>& warnings) {
-  ConfigValues config;
-  const Status read = readConfig(sources.startDirectory, config, warnings);
-  if (!read.ok()) return read;
   std::optional<std::string> database = sources.database;
   std::optional<std::string> site = sources.site;
   if (sources.readEnvironment) {
     if (!database) database = environment(kDatabaseVariable);
     if (!site) site = environment(kSiteVariable);
   }
-  if (!database) database = config.database;
-  if (!site) site = config.site;
+  // The file is read only for what is still open, so a damaged one cannot stand in the way
+  // of a choice made on the command line.
+  if (!database || !site) {
+    ConfigValues config;
+    const Status read = readConfig(sources.startDirectory, config, warnings);
+    if (!read.ok()) return read;
+    if (!database) database = config.database;
+    if (!site) site = config.site;
+  }
 
   DatabaseChoice made;
   if (database) {

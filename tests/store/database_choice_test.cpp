@@ -138,6 +138,11 @@ TEST_F(DatabaseChoiceSources, AWrongSettingIsRefusedWithItsReason) {
   s = chooseDatabase(sources, choice, warnings);
   EXPECT_EQ(s.code(), Status::Code::kFailed);
   EXPECT_NE(cp1251ToUtf8(s.message()).find("не является обычным файлом"), std::string::npos);
+
+  // With the database and the site on the command line the file is not needed, nor read.
+  sources.database = "off";
+  sources.site = "office-2";
+  EXPECT_EQ(choose().kind, Kind::kOff);
 }
 
 TEST(DatabaseChoice, OneFileUnderTwoNamesHasOneKey) {
