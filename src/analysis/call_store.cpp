@@ -266,24 +266,6 @@ struct Shared {
   std::atomic<std::uint64_t> sourceBytes{0};  // of the line source, as they arrive
 };
 
-std::string reasonText(call_line::LineError error) {
-  switch (error) {
-    case call_line::LineError::NotANumber:
-      return ru("дата, время или длительность не являются числами");
-    case call_line::LineError::BadDate:
-      return ru("неверная дата");
-    case call_line::LineError::BadTime:
-      return ru("неверное время");
-    case call_line::LineError::BadDuration:
-      return ru("неверная длительность");
-    case call_line::LineError::NoCloseBracket:
-      return ru("нет \")\" после программного номера");
-    case call_line::LineError::None:
-      break;
-  }
-  return std::string();
-}
-
 // The characters of `field` other than spaces; usually one piece, taken as it stands.
 std::string_view withoutSpaces(std::string_view field, std::string& scratch) {
   std::size_t begin = 0;
@@ -311,7 +293,8 @@ class LineReader {
       ++w_.badLines;
       if (w_.bad.size() < CallStore::kListedBadLines) {
         w_.bad.push_back(PendingBadLine{w_.segments[segment].file, segment, lineInSegment,
-                                        std::string(line.substr(0, 200)), reasonText(error)});
+                                        std::string(line.substr(0, 200)),
+                                        call_line::lineErrorText(error)});
       }
       return;
     }

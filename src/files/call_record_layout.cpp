@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "files/text_codec.h"
+
 namespace kordel::call_line {
 
 namespace {
@@ -144,6 +146,24 @@ LineError splitCallLine(std::string_view line, CallLineFields& f) {
   }
   f.dialed = numberBegin < line.size() ? line.substr(numberBegin) : std::string_view();
   return LineError::None;
+}
+
+std::string lineErrorText(LineError error) {
+  switch (error) {
+    case LineError::NotANumber:
+      return ru("дата, время или длительность не являются числами");
+    case LineError::BadDate:
+      return ru("неверная дата");
+    case LineError::BadTime:
+      return ru("неверное время");
+    case LineError::BadDuration:
+      return ru("неверная длительность");
+    case LineError::NoCloseBracket:
+      return ru("нет \")\" после программного номера");
+    case LineError::None:
+      break;
+  }
+  return std::string();
 }
 
 }  // namespace kordel::call_line

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace kordel::call_line {
@@ -95,6 +96,8 @@ struct CallLineFields {
 // is not blank (edited by hand) gives the first word after ")" as the trunk. Returns None and
 // fills every field, or the first error found.
 LineError splitCallLine(std::string_view line, CallLineFields& fields);
+// Why, as messages say it (Windows-1251; empty for None).
+std::string lineErrorText(LineError error);
 
 // A signed 32-bit decimal: optional leading spaces, an optional sign, then digits only.
 bool parseInt32(std::string_view text, std::int32_t& value);

@@ -9,24 +9,6 @@ namespace kordel::store {
 
 namespace {
 
-std::string reasonText(call_line::LineError error) {
-  switch (error) {
-    case call_line::LineError::NotANumber:
-      return "дата, время или длительность не являются числами";
-    case call_line::LineError::BadDate:
-      return "неверная дата";
-    case call_line::LineError::BadTime:
-      return "неверное время";
-    case call_line::LineError::BadDuration:
-      return "неверная длительность";
-    case call_line::LineError::NoCloseBracket:
-      return "нет \")\" после программного номера";
-    case call_line::LineError::None:
-      break;
-  }
-  return std::string();
-}
-
 std::string withoutSpaces(std::string_view field) {
   std::string out;
   call_line::forEachNonSpace(field, [&](char c) { out += c; });
@@ -43,7 +25,7 @@ CallRow makeCallRow(std::string_view line) {
   call_line::CallLineFields f;
   const call_line::LineError error = call_line::splitCallLine(line, f);
   if (error != call_line::LineError::None) {
-    row.parseError = reasonText(error);  // the source holds it in UTF-8 already
+    row.parseError = cp1251ToUtf8(call_line::lineErrorText(error));  // text fields are UTF-8
     return row;
   }
   row.parsed = true;

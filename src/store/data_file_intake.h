@@ -59,11 +59,6 @@ class DataFileIntake {
 
   // One pass: from the mark to the last complete line of the file as it is now.
   IntakeResult run();
-  // The mark is read from the database again on the next pass (after a failure, or when
-  // another process may have moved it).
-  void forgetMark() { markValid_ = false; }
-  // The key of the data file in the database (dataFileKey).
-  const std::string& key() const { return key_; }
 
  private:
   CallDatabase& db_;

@@ -29,6 +29,7 @@ struct DatabaseChoice {
   Kind kind = Kind::kOff;
   std::string target;  // the SQLite path or the connection string (Windows-1251)
   std::string site;    // Windows-1251
+  bool operator==(const DatabaseChoice&) const = default;
 };
 
 // What the choice is made from. Texts are Windows-1251.

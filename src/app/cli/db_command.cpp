@@ -32,10 +32,6 @@ struct OpenDatabase {
   store::Status opened;
 };
 
-bool sameChoice(const store::DatabaseChoice& a, const store::DatabaseChoice& b) {
-  return a.kind == b.kind && a.target == b.target && a.site == b.site;
-}
-
 std::string fileSize(const std::string& path, bool& present) {
   std::error_code error;
   const auto size = std::filesystem::file_size(nativePath(path), error);
@@ -68,7 +64,7 @@ int runDbImport(const DbImportOptions& o) {
 
     OpenDatabase* target = nullptr;
     for (OpenDatabase& d : databases) {
-      if (sameChoice(d.choice, choice)) target = &d;
+      if (d.choice == choice) target = &d;
     }
     if (target == nullptr) {
       databases.push_back(OpenDatabase{choice, store::makeDatabase(choice), store::Status()});

@@ -36,7 +36,6 @@
 #include "link/pbx_link.h"
 #include "realtime/gui/realtime_form.h"
 #include "report/gui/report_form.h"
-#include "store/database_choice.h"
 
 using kordel::gui::dialogs;
 using kordel::gui::fromCp1251;
@@ -698,13 +697,9 @@ void TMainForm::Analysis_MenuItemClick() {
   if (link_) {
     analysis_->proposeDataFile(fromCp1251(link_->settings.dataFileName));
     // The database this window's reads fill is the one offered for the analysis.
-    kordel::store::ChoiceSources sources;
-    sources.startDirectory = link_->settings.startDirectory;
-    sources.dataFile = link_->settings.dataFileName;
     kordel::store::DatabaseChoice choice;
-    std::vector<std::string> warnings;
     QString proposed;
-    if (kordel::store::chooseDatabase(sources, choice, warnings).ok()) {
+    if (kordel::gui::WindowDatabase::choose(link_->settings, choice).ok()) {
       if (choice.kind == kordel::store::DatabaseChoice::Kind::kSqlite) {
         proposed = QFileInfo(fromCp1251(choice.target)).absoluteFilePath();
       } else if (choice.kind == kordel::store::DatabaseChoice::Kind::kPostgres) {

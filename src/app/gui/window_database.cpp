@@ -2,32 +2,26 @@
 
 #include <QMetaObject>
 
-#include "files/text_codec.h"
+#include "app/gui/qt_text.h"
 
 namespace kordel::gui {
-
-namespace {
-
-QString fromCp1251(const std::string& text) { return QString::fromUtf8(cp1251ToUtf8(text)); }
-
-bool sameChoice(const store::DatabaseChoice& a, const store::DatabaseChoice& b) {
-  return a.kind == b.kind && a.target == b.target && a.site == b.site;
-}
-
-}  // namespace
 
 WindowDatabase::WindowDatabase(QObject* context, std::function<void(const QString&)> show)
     : context_(context), show_(std::move(show)) {}
 
 WindowDatabase::~WindowDatabase() { inserter_.reset(); }
 
-void WindowDatabase::attach(RecordSink& sink, const Settings& settings) {
+store::Status WindowDatabase::choose(const Settings& settings, store::DatabaseChoice& choice) {
   store::ChoiceSources sources;
   sources.startDirectory = settings.startDirectory;
   sources.dataFile = settings.dataFileName;
-  store::DatabaseChoice choice;
   std::vector<std::string> warnings;
-  const store::Status chosen = store::chooseDatabase(sources, choice, warnings);
+  return store::chooseDatabase(sources, choice, warnings);
+}
+
+void WindowDatabase::attach(RecordSink& sink, const Settings& settings) {
+  store::DatabaseChoice choice;
+  const store::Status chosen = choose(settings, choice);
   if (!chosen.ok()) {
     inserter_.reset();
     show_(fromCp1251(chosen.message()));
@@ -37,7 +31,7 @@ void WindowDatabase::attach(RecordSink& sink, const Settings& settings) {
     inserter_.reset();
     return;
   }
-  if (!inserter_ || !sameChoice(choice, choice_) || settings.dataFileName != dataFile_) {
+  if (!inserter_ || choice != choice_ || settings.dataFileName != dataFile_) {
     inserter_.reset();
     choice_ = choice;
     dataFile_ = settings.dataFileName;

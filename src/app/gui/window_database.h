@@ -24,6 +24,9 @@ class WindowDatabase : public store::InserterObserver {
   WindowDatabase(QObject* context, std::function<void(const QString&)> show);
   ~WindowDatabase() override;
 
+  // The database a read with `settings` fills.
+  static store::Status choose(const Settings& settings, store::DatabaseChoice& choice);
+
   // Before a read, on the GUI thread: the inserter of the data file the settings name, told of
   // the sink's lines. No reader may be using a sink attached before.
   void attach(RecordSink& sink, const Settings& settings);
