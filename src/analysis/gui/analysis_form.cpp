@@ -154,14 +154,15 @@ bool TAnalysisForm::setDatabase(const QString& value) {
   if (typed.isEmpty() || choice.kind == kordel::store::DatabaseChoice::Kind::kOff) {
     database_.reset();
     databaseText_.clear();
+    databaseDescription_.clear();
     DatabaseLabel->setText(u("без базы данных"));
-    DatabaseLabel->setToolTip(QString());
   } else {
     database_ = choice;
     databaseText_ = typed;
-    DatabaseLabel->setText(fromCp1251(kordel::store::makeDatabase(choice)->describe()));
-    DatabaseLabel->setToolTip(DatabaseLabel->text());
+    databaseDescription_ = fromCp1251(kordel::store::makeDatabase(choice)->describe());
+    DatabaseLabel->setText(databaseDescription_);
   }
+  DatabaseLabel->setToolTip(databaseDescription_);
   SiteEdit->setEnabled(database_.has_value());
   sourcesChanged_ = true;
   return true;
@@ -736,7 +737,7 @@ void TAnalysisForm::jobDone(std::shared_ptr<JobOutput> out) {
       QStringList names;
       for (const std::string& site : loadedSites_) names << fromCp1251(site);
       DatabaseLabel->setText(
-          DatabaseLabel->toolTip() +
+          databaseDescription_ +
           (names.isEmpty() ? u(": звонков нет") : u(", площадки: ") + names.join(u(", "))));
       QStringList missing;
       for (const std::string& site : sitesWanted()) {
@@ -795,6 +796,13 @@ void TAnalysisForm::jobDone(std::shared_ptr<JobOutput> out) {
   if (database_ && loadedSites_.size() > 1) {
     // Extension 201 of two sites is two extensions.
     status += u(" Звонки нескольких площадок: номера и СЛ показаны как ПЛОЩАДКА/НОМЕР.");
+    // The lines of data files carry no site, so a call both there and in the database is
+    // not known for the same call.
+    if (!lastLoad_.files.empty()) {
+      status +=
+          u(" Звонки файлов данных взяты без площадки: те же звонки из базы данных "
+            "считаются отдельно.");
+    }
   }
   StatusLabel->setText(status);
   emit jobFinished();

@@ -194,6 +194,7 @@ class TAnalysisForm : public QMainWindow {
   QString tariffsPath_, directoryPath_;
   std::optional<kordel::store::DatabaseChoice> database_;
   QString databaseText_, proposedDatabase_;
+  QString databaseDescription_;  // the database chosen, as messages name it
   // The load keys of the store shown (with and without the query), and of the running job.
   std::string loadedKey_, loadedDataKey_, jobKey_, jobDataKey_;
   bool jobPeriodInQuery_ = false;         // the running job's database query has a period

@@ -207,6 +207,11 @@ int runAnalyze(const AnalyzeOptions& o) {
     for (const std::string& site : dbSource->sites()) names += (names.empty() ? "" : ", ") + site;
     printError("calls of the sites " + cp1251ToUtf8(names) +
                ": numbers and trunks are shown as SITE/NUMBER");
+    // Data-file lines carry no site: the same call from a file and the database counts twice.
+    if (!loaded.files.empty()) {
+      printError("the calls of the data files named carry no site and are counted apart from "
+                 "those of the database");
+    }
   }
   // Lines that were not read are not hidden: the count, and the first few.
   if (loaded.badLines > 0) {
