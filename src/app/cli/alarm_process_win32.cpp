@@ -10,19 +10,11 @@
 #include <cwchar>
 
 #include "app/cli/alarm_process.h"
+#include "app/cli/console.h"
 
 namespace kordel::cli {
 
 namespace {
-
-std::wstring wide(const std::string& utf8) {
-  const int chars = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  if (chars <= 1) return std::wstring();
-  std::wstring out(static_cast<std::size_t>(chars), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), chars);
-  out.resize(static_cast<std::size_t>(chars - 1));
-  return out;
-}
 
 // The name of "NAME=value"; the hidden per-drive variables ("=C:=C:\...") keep their first '='.
 std::wstring variableName(const std::wstring& entry) {
@@ -63,7 +55,8 @@ bool startAlarmCommand(const std::string& command,
     }
     FreeEnvironmentStringsW(block);
   }
-  for (const auto& [name, value] : variables) env.push_back(wide(name) + L"=" + wide(value));
+  for (const auto& [name, value] : variables)
+    env.push_back(utf8ToWide(name) + L"=" + utf8ToWide(value));
   // The system expects the block sorted by name, without regard to case.
   std::stable_sort(env.begin(), env.end(), lessByName);
   std::wstring block;
@@ -73,7 +66,7 @@ bool startAlarmCommand(const std::string& command,
   const std::wstring interpreter = commandInterpreter();
   // /d: no AutoRun commands; /s /c "...": cmd takes off the outer quotes and runs the rest as
   // it stands.
-  std::wstring line = L"\"" + interpreter + L"\" /d /s /c \"" + wide(command) + L"\"";
+  std::wstring line = L"\"" + interpreter + L"\" /d /s /c \"" + utf8ToWide(command) + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

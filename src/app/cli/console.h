@@ -27,4 +27,9 @@ bool stderrIsTerminal();
 // the ANSI file functions take it.
 void setEnvironment(const std::string& name, const std::string& value);
 
+#ifdef _WIN32
+// UTF-8 to the UTF-16 of the wide Win32 calls (empty for an empty or invalid text).
+std::wstring utf8ToWide(const std::string& utf8);
+#endif
+
 }  // namespace kordel::cli

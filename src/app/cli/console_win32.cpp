@@ -33,16 +33,16 @@ std::string toUtf8(const wchar_t* text) {
   return out;
 }
 
-std::wstring fromUtf8(const std::string& text) {
-  const int chars = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+}  // namespace
+
+std::wstring utf8ToWide(const std::string& utf8) {
+  const int chars = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
   if (chars <= 1) return std::wstring();
   std::wstring out(static_cast<std::size_t>(chars), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), chars);
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), chars);
   out.resize(static_cast<std::size_t>(chars - 1));
   return out;
 }
-
-}  // namespace
 
 void prepareConsole() {
   // Text mode would turn every LF into CR LF, and the CR LF of a CSV export into CR CR LF.
@@ -71,7 +71,7 @@ bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 void setEnvironment(const std::string& name, const std::string& value) {
   // The C runtime keeps the narrow copy of its environment (getenv) in the ANSI code page.
-  _wputenv_s(fromUtf8(name).c_str(), fromUtf8(value).c_str());
+  _wputenv_s(utf8ToWide(name).c_str(), utf8ToWide(value).c_str());
 }
 
 }  // namespace kordel::cli
