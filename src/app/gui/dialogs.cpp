@@ -47,22 +47,19 @@ class QtDialogs final : public Dialogs {
   }
 
   std::optional<QStringList> openFiles(QWidget* parent, const FileDialogRequest& request) override {
-    QFileDialog dialog(parent, request.caption, request.directory);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    if (!request.nameFilters.isEmpty()) dialog.setNameFilters(request.nameFilters);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    const QStringList chosen = dialog.selectedFiles();
+    const std::unique_ptr<QFileDialog> dialog = makeFileDialog(parent, request, false);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    if (dialog->exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList chosen = dialog->selectedFiles();
     if (chosen.isEmpty()) return std::nullopt;
     return chosen;
   }
 
   std::optional<QString> chooseFolder(QWidget* parent, const FileDialogRequest& request) override {
-    QFileDialog dialog(parent, request.caption, request.directory);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
-    return run(dialog);
+    const std::unique_ptr<QFileDialog> dialog = makeFileDialog(parent, request, false);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    return run(*dialog);
   }
 
  private:
