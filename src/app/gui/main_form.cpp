@@ -677,23 +677,22 @@ void TMainForm::RealTime_MenuItemClick() {
   realTime_->exec();
 }
 
+QString TMainForm::dialogDirectory() const {
+  if (link_ && !link_->settings.startDirectory.empty()) {
+    return fromCp1251(link_->settings.startDirectory);
+  }
+  return startDirectory_;
+}
+
 void TMainForm::Report_MenuItemClick() {
   if (report_ == nullptr) return;
-  QString directory = startDirectory_;
-  if (link_ && !link_->settings.startDirectory.empty()) {
-    directory = fromCp1251(link_->settings.startDirectory);
-  }
-  report_->setStartDirectory(directory);
+  report_->setStartDirectory(dialogDirectory());
   report_->exec();
 }
 
 void TMainForm::Analysis_MenuItemClick() {
   if (analysis_ == nullptr) return;
-  QString directory = startDirectory_;
-  if (link_ && !link_->settings.startDirectory.empty()) {
-    directory = fromCp1251(link_->settings.startDirectory);
-  }
-  analysis_->setStartDirectory(directory);
+  analysis_->setStartDirectory(dialogDirectory());
   if (link_) {
     analysis_->proposeDataFile(fromCp1251(link_->settings.dataFileName));
     // The database this window's reads fill is the one offered for the analysis.

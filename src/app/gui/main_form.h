@@ -194,6 +194,8 @@ class TMainForm : public QMainWindow, public kordel::RecordView, public kordel::
   void buildMenu();
   void buildToolBar();
   void buildShortcuts();
+  // The start folder of the report and analysis windows' dialogs: the start directory.
+  QString dialogDirectory() const;
   // The status of a PBX that did not answer: "-" texts, gauge 0 of 100, the computer's clock.
   void showNoAnswer();
   void showIdentity();
