@@ -13,12 +13,16 @@
 # end whatever happened.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 bash scripts/setup.sh --test
 jobs=$(nproc)
 
-pg_dir=$(bash tests/support/pg_server.sh start)
-trap 'bash tests/support/pg_server.sh stop "$pg_dir"' EXIT
-KORDEL_TEST_PG=$(bash tests/support/pg_server.sh conninfo "$pg_dir")
+# The stop runs from wherever the script has gone by then (the suite runs in build-asan), so
+# the helper is named by its full path.
+pg_server="$root/tests/support/pg_server.sh"
+pg_dir=$(bash "$pg_server" start)
+trap 'bash "$pg_server" stop "$pg_dir"' EXIT
+KORDEL_TEST_PG=$(bash "$pg_server" conninfo "$pg_dir")
 export KORDEL_TEST_PG
 
 
