@@ -182,6 +182,12 @@ std::unique_ptr<CallDatabase> makeDatabase(const DatabaseChoice& choice) {
   return nullptr;
 }
 
+bool sqliteFileMissing(const DatabaseChoice& choice) {
+  std::error_code error;
+  return choice.kind == DatabaseChoice::Kind::kSqlite &&
+         !std::filesystem::is_regular_file(nativePath(choice.target), error);
+}
+
 std::string dataFileKey(const std::string& dataFile) {
   namespace fs = std::filesystem;
   std::error_code error;

@@ -56,6 +56,9 @@ std::string computerName();
 
 // The database of a choice that is not off.
 std::unique_ptr<CallDatabase> makeDatabase(const DatabaseChoice& choice);
+// True for an SQLite choice whose file is not there (or is not a regular file). A reader, such
+// as the analysis, asks first: opening the choice would make the file.
+bool sqliteFileMissing(const DatabaseChoice& choice);
 
 // The key under which a data file's mark is kept: its absolute path, links resolved, so that
 // two spellings of one file share one mark (Windows-1251).

@@ -122,6 +122,14 @@ mkdir empty
 [ $? -eq 8 ] || fail "a folder without data files did not give exit 8"
 "$CLI" analyze march.txt --output "$WORK/no/such/dir/out.txt" >/dev/null 2>&1
 [ $? -eq 9 ] || fail "an unwritable output did not give exit 9"
+# The analysis only reads a database: one that is not there (or a folder) is not made.
+mkdir folder.sqlite
+for db in missing.sqlite folder.sqlite; do
+  "$CLI" analyze --db "$db" >/dev/null 2>err.txt
+  [ $? -eq 8 ] || fail "a database $db that is not a file did not give exit 8"
+  grep -q 'no such database file' err.txt || fail "no reason for $db: $(cat err.txt)"
+done
+[ ! -e missing.sqlite ] || fail "the analysis made a database file"
 "$CLI" analyze march.txt --from 2024-02-30 >/dev/null 2>&1
 [ $? -eq 2 ] || fail "an impossible date did not give exit 2"
 # An output over a data file read (by another name, or found in a folder) is refused; the file

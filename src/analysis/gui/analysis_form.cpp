@@ -144,14 +144,13 @@ bool TAnalysisForm::setDatabase(const QString& value) {
       return false;
     }
   }
-  if (choice.kind == kordel::store::DatabaseChoice::Kind::kSqlite &&
-      !QFileInfo(fromCp1251(choice.target)).isFile()) {
+  if (kordel::store::sqliteFileMissing(choice)) {
     // The analysis only reads: it makes no database file.
     dialogs().message(this, u("Нет файла базы данных %1.").arg(fromCp1251(choice.target)),
                       u(kCaptionError));
     return false;
   }
-  if (typed.isEmpty() || choice.kind == kordel::store::DatabaseChoice::Kind::kOff) {
+  if (choice.kind == kordel::store::DatabaseChoice::Kind::kOff) {
     database_.reset();
     databaseText_.clear();
     databaseDescription_.clear();

@@ -2,15 +2,24 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 #include <new>
-#include <system_error>
 
 #include "analysis/database_source.h"
-#include "files/data_file.h"
 #include "files/text_codec.h"
 
 namespace kordel::analysis::gui {
+
+namespace {
+
+// A load that failed: no result, the window keeps what it showed.
+void failLoad(JobOutput& out, std::string message) {
+  out = JobOutput{};
+  out.loaded = true;
+  out.stopped = true;
+  out.load.status = Status::error(std::move(message));
+}
+
+}  // namespace
 
 AnalysisJob::AnalysisJob(JobInput input, std::function<void(std::shared_ptr<JobOutput>)> done)
     : input_(std::move(input)), done_(std::move(done)), thread_([this] { run(); }) {}
@@ -29,23 +38,19 @@ void AnalysisJob::cancel() {
 void AnalysisJob::run() {
   auto out = std::make_shared<JobOutput>();
   try {
-    work(*out);
+    work(out.get());
   } catch (const std::exception& error) {
     // Nothing may escape the thread (that would end the program, a read of the PBX with it):
     // the job ends as a failed load, and the window keeps what it showed.
     const bool memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
-    *out = JobOutput{};
-    out->loaded = true;
-    out->stopped = true;
-    out->load.status = Status::error(memory ? ru("Недостаточно памяти для расчета.")
-                                            : ru("Ошибка при расчете: ") + error.what());
+    failLoad(*out, memory ? ru("Недостаточно памяти для расчета.")
+                          : ru("Ошибка при расчете: ") + error.what());
   }
   phase_.store(JobPhase::Done);
   done_(std::move(out));
 }
 
-void AnalysisJob::work(JobOutput& result) {
-  JobOutput* out = &result;
+void AnalysisJob::work(JobOutput* out) {
   out->store = input_.store;
   out->source = input_.source;
   if (!input_.paths.empty() || input_.database) {
@@ -61,13 +66,9 @@ void AnalysisJob::work(JobOutput& result) {
     std::unique_ptr<DatabaseSource> source;
     if (input_.database) {
       // Chosen as an existing file, it may have gone since; the analysis makes none.
-      std::error_code missing;
-      if (input_.database->kind == store::DatabaseChoice::Kind::kSqlite &&
-          !std::filesystem::is_regular_file(nativePath(input_.database->target), missing)) {
-        out->loaded = true;
-        out->stopped = true;
-        out->load.status = Status::error(ru("Нет файла базы данных ") +
-                                         quoteForMessage(input_.database->target) + ".");
+      if (store::sqliteFileMissing(*input_.database)) {
+        failLoad(*out, ru("Нет файла базы данных ") + quoteForMessage(input_.database->target) +
+                           ".");
         return;
       }
       database = store::makeDatabase(*input_.database);

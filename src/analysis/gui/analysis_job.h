@@ -87,7 +87,7 @@ class AnalysisJob {
 
  private:
   void run();
-  void work(JobOutput& out);
+  void work(JobOutput* out);
 
   JobInput input_;
   std::function<void(std::shared_ptr<JobOutput>)> done_;

@@ -2,18 +2,15 @@
 // into one CallStore, priced with the tariffs, keyed through the directory, filtered and
 // written as aligned text, CSV or JSON (stdout or a file) or as an XLSX file.
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "analysis/analyzer.h"
 #include "analysis/database_source.h"
 #include "analysis/export.h"
 #include "app/cli/commands.h"
-#include "files/data_file.h"
 #include "files/text_codec.h"
 #include "report/report_book.h"
 #include "store/database_choice.h"
@@ -68,9 +65,7 @@ int runAnalyze(const AnalyzeOptions& o) {
       return kExitUsage;
     }
     // The analysis only reads: it does not make an SQLite file that is not there.
-    std::error_code error;
-    if (choice.kind == store::DatabaseChoice::Kind::kSqlite &&
-        !std::filesystem::exists(nativePath(choice.target), error)) {
+    if (store::sqliteFileMissing(choice)) {
       printError("no such database file: " + cp1251ToUtf8(choice.target));
       return kExitFileFailed;
     }
